@@ -1,0 +1,37 @@
+# Thin wrapper over CMake. "make run" builds and starts the program, "make test" runs
+# the whole suite twice: an optimised build and one under ASan + UBSan.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+
+.PHONY: all build run test test-release test-asan bench package clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DHV_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/app/hivarnisse
+
+test: test-release test-asan
+
+test-release: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -DHV_WERROR=ON -DHV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS)
+	./build-bench/bench/hv_bench
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-bench

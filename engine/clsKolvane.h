@@ -1,0 +1,39 @@
+// Equation of state of the alkali-chloride pressure standards NaCl, KCl and CsCl:
+// static ionic-lattice pressure plus a Debye thermal pressure.
+//
+// Every operation takes its arguments by reference, writes a result argument only
+// when it has completed that result, and keeps nothing between calls.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+class clsKolvane {
+public:
+    // Status codes written to IERR by Kolvane.
+    enum : int16_t {
+        OK = 0,
+        KCL_USED = 1,       // KCl standard; pressure written
+        BAD_STANDARD = 2,   // ISTD not 1, 2 or 3; P untouched
+        VOLUME_LOW = 3,     // V/V0 below 0.5; P written, unless there is no volume at all (VDIFF <= -1)
+        VOLUME_HIGH = 4,    // V/V0 above 1.5; P written
+        DEBYE_REFUSED = 5,  // negative Debye argument (temperature below 0 K); P untouched
+        NOT_FINITE = 6,     // non-finite input or a pressure beyond single range; P untouched
+    };
+
+    // Pressure in kilobars of standard ISTD (1 NaCl, 2 KCl, 3 CsCl) at TCEL degrees Celsius
+    // and relative cell-volume change VDIFF = (V - V0) / V0.
+    void Kolvane(const int16_t& ISTD, const float& TCEL, const float& VDIFF, float& P,
+                 int16_t& IERR) const;
+
+    // Third-order Debye function D(TNORM); IERR 1 (FDEBYE untouched) for a negative argument.
+    void DEBYE(const double& TNORM, double& FDEBYE, int16_t& IERR) const;
+
+    // Debye integrand t^3 / (e^t - 1).
+    double FUNC(const double& X) const;
+
+    // N-point Gauss-Legendre rule on [X1, X2] into X[1..N] and W[1..N]; index 0 is never
+    // touched. Spans too short for N are left unwritten.
+    void GAULEG(const double& X1, const double& X2, std::span<double> X, std::span<double> W,
+                const int16_t& N) const;
+};

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs with apt-get whatever the build and the tests need and this machine lacks.
+# "sh setup.sh bench" adds what the benchmarks need.
+set -e
+PKGS="make cmake g++ libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
+[ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
+
+missing=""
+for p in $PKGS; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "Installing:$missing"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
