@@ -1,0 +1,376 @@
+#include "window/frmMain.h"
+
+#include "window/numtext.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QFont>
+#include <QToolTip>
+
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+
+namespace {
+
+using numtext::Parse;
+
+// The standards this window offers, with their allowed h^2+k^2+l^2 values in stepping
+// order. NaCl is face-centred (h, k, l all even or all odd); CsCl is primitive cubic.
+struct StandardInfo {
+    const char* name;
+    int option;  // member of optStandard
+    float latticeRef;
+    std::vector<int16_t> hkl2;
+};
+
+const StandardInfo kStandards[] = {
+    {"NaCl", 0, 5.64f, {1, 3, 4, 8, 11, 16, 19, 20}},
+    {"CsCl", 1, 4.11904f, {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17}},
+};
+
+const StandardInfo* FindStandard(const QString& name)
+{
+    for (const StandardInfo& s : kStandards) {
+        if (name == QLatin1String(s.name)) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+struct PeakName {
+    int16_t hkl2;
+    const char* label;
+};
+
+// Value 1 stands for the lattice parameter itself and is named per standard.
+const PeakName kPeakNames[] = {
+    {2, "1 1 0"},  {3, "1 1 1"},  {4, "2 0 0"},  {5, "2 1 0"},  {6, "2 1 1"},
+    {8, "2 2 0"},  {9, "3 0 0, 2 2 1"},          {10, "3 1 0"}, {11, "3 1 1"},
+    {12, "2 2 2"}, {13, "3 2 0"}, {14, "3 2 1"}, {16, "4 0 0"}, {17, "4 1 0"},
+    {19, "3 3 1"}, {20, "4 2 0"},
+};
+
+QString PeakLabel(int16_t hkl2, const QString& standard)
+{
+    if (hkl2 == 1) {
+        if (standard == QLatin1String("NaCl")) {
+            return QStringLiteral("L.P.");
+        }
+        if (standard == QLatin1String("CsCl")) {
+            return QStringLiteral("1 0 0 / L.P.");
+        }
+        return {};
+    }
+    for (const PeakName& p : kPeakNames) {
+        if (p.hkl2 == hkl2) {
+            return QString::fromLatin1(p.label);
+        }
+    }
+    return {};
+}
+
+// Engine codes of the standards, matched exactly.
+int16_t StandardCodeOf(const QString& name, int16_t previous)
+{
+    if (name == QLatin1String("NaCl")) return 1;
+    if (name == QLatin1String("KCl")) return 2;
+    if (name == QLatin1String("CsCl")) return 3;
+    return previous;
+}
+
+// Whether the engine stored a pressure: it leaves P alone for an unknown standard, for a
+// temperature below absolute zero, for non-finite values and when there is no volume.
+bool EngineWrotePressure(int16_t status, float vdiff)
+{
+    switch (status) {
+    case clsKolvane::OK:
+    case clsKolvane::KCL_USED:
+    case clsKolvane::VOLUME_HIGH: return true;
+    case clsKolvane::VOLUME_LOW: return vdiff > -1.0f;
+    default: return false;
+    }
+}
+
+QFont TextBoxFont()
+{
+    QFont font;
+    // "MS Sans Serif" is rarely found off Windows; Liberation Sans is the installed stand-in.
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(12);
+    font.setWeight(QFont::Bold);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+const QColor kPeakBlue(0, 0, 255);
+const QColor kWarning(192, 0, 0);
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent)
+{
+    CreateControls();
+    WireEvents();
+    Form_Load();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateControls()
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Hi Varnisse"));
+    resize(vb::Twips(0, 0, 4560, 9840).size());
+    setFont(vb::DialogFont(font()));
+
+    const QFont boxFont = TextBoxFont();
+    auto textBox = [&](QWidget* container, const char* name, QRect where) {
+        auto* box = new vb::TextBox(container);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(where);
+        box->setFont(boxFont);
+        return box;
+    };
+    auto named = [](auto* control, const char* name, QRect where) {
+        control->setObjectName(QLatin1String(name));
+        control->setGeometry(where);
+        return control;
+    };
+
+    Frame1 = named(new vb::Frame(QStringLiteral("Standard"), this), "Frame1", vb::Twips(720, 240, 3015, 1695));
+    for (const StandardInfo& s : kStandards) {
+        auto* option = new vb::OptionButton(QLatin1String(s.name), static_cast<int16_t>(s.option), Frame1);
+        named(option, s.option == 0 ? "optStandard0" : "optStandard1",
+              vb::Twips(120, s.option == 0 ? 360 : 960, 1935, 375));
+        optStandard.Add(option);
+    }
+
+    Frame2 = named(new vb::Frame(QStringLiteral("Data"), this), "Frame2", vb::Twips(720, 2160, 3015, 4095));
+    txtT = textBox(Frame2, "txtT", vb::Twips(120, 240, 1335, 615));
+    Label1 = named(new vb::Label(QStringLiteral("Temperature (\u00B0C)"), Frame2), "Label1",
+                   vb::Twips(1560, 480, 1215, 495));
+    txthkl2 = textBox(Frame2, "txthkl2", vb::Twips(120, 1320, 975, 735));
+    txtPeak = textBox(Frame2, "txtPeak", vb::Twips(1560, 1320, 1335, 735));
+    txtPeak->SetTextColor(kPeakBlue);
+    // The program writes these two from its state and never reads them back; they can
+    // still be focused, selected and copied.
+    txthkl2->setReadOnly(true);
+    txtPeak->setReadOnly(true);
+    cmdhklPlus = named(new vb::CommandButton(QStringLiteral("+"), Frame2), "cmdhklPlus",
+                       vb::Twips(1080, 1320, 495, 375));
+    cmdhklMinus = named(new vb::CommandButton(QStringLiteral("-"), Frame2), "cmdhklMinus",
+                        vb::Twips(1080, 1680, 495, 375));
+    Label4 = named(new vb::Label(QStringLiteral("h^2 + k^2 + l^2"), Frame2), "Label4",
+                   vb::Twips(120, 2160, 1215, 255));
+    Label3 = named(new vb::Label(QStringLiteral("Peak"), Frame2), "Label3", vb::Twips(1680, 2160, 1095, 255));
+    txtDiffractionInfo = textBox(Frame2, "txtDiffractionInfo", vb::Twips(120, 2880, 1335, 735));
+    Label2 = named(new vb::Label(QStringLiteral("Value in Angstroms"), Frame2), "Label2",
+                   vb::Twips(1560, 3000, 975, 495));
+    // The step buttons overlap their neighbours by a pixel; keep them on top.
+    cmdhklPlus->raise();
+    cmdhklMinus->raise();
+
+    cmdCalc = named(new vb::CommandButton(QStringLiteral("Calc ->"), this), "cmdCalc",
+                    vb::Twips(720, 6480, 3015, 975));
+
+    Frame3 = named(new vb::Frame(QStringLiteral("Pressure (GPa)"), this), "Frame3", vb::Twips(720, 7680, 3015, 1815));
+    txtPressure = textBox(Frame3, "txtPressure", vb::Twips(120, 480, 2655, 855));
+
+    // Focus order by tab index; frames and labels take no focus.
+    QWidget* const tabOrder[] = {optStandard(0), optStandard(1), txtT,       txtPressure, txtDiffractionInfo,
+                                 txthkl2,        cmdCalc,        cmdhklPlus, cmdhklMinus, txtPeak};
+    for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i) {
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    }
+}
+
+void frmMain::WireEvents()
+{
+    connect(cmdCalc, &QPushButton::clicked, this, [this] { cmdCalc_Click(); });
+    connect(cmdhklMinus, &vb::CommandButton::MouseUp, this,
+            [this](vb::MouseArgs a) { cmdhklMinus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
+    connect(cmdhklPlus, &vb::CommandButton::MouseUp, this,
+            [this](vb::MouseArgs a) { cmdhklPlus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
+    for (std::size_t i = 0; i < optStandard.Count(); ++i) {
+        connect(optStandard(static_cast<int>(i)), &vb::OptionButton::MouseUp, this,
+                [this](int16_t index, vb::MouseArgs a) { optStandard_MouseUp(index, a.Button, a.Shift, a.X, a.Y); });
+    }
+}
+
+void frmMain::Form_Load()
+{
+    StandardName = QStringLiteral("CsCl");
+    hkl2Index = 1;
+    TempC = 25;
+    FormUpdate();
+    txtDiffractionInfo->SetText(numtext::SingleToText(LatticeRef));
+}
+
+void frmMain::FormUpdate()
+{
+    const StandardInfo* standard = FindStandard(StandardName);
+    if (standard) {
+        optStandard.Select(standard->option);
+    }
+    txtT->SetText(numtext::SingleToText(TempC));
+    if (standard) {
+        LatticeRef = standard->latticeRef;
+    }
+    makehkl2list();
+    const int16_t hkl2 = CurrentHkl2();
+    txthkl2->SetText(hkl2 ? QString::number(hkl2) : QString());
+    WritePeak();
+}
+
+void frmMain::makehkl2list()
+{
+    if (const StandardInfo* standard = FindStandard(StandardName)) {
+        hkl2list = standard->hkl2;
+        hkl2Count = static_cast<int16_t>(hkl2list.size());
+    }
+}
+
+void frmMain::WritePeak()
+{
+    txtPeak->SetText(PeakLabel(CurrentHkl2(), StandardName));
+}
+
+int16_t frmMain::CurrentHkl2() const
+{
+    if (hkl2Index < 1 || static_cast<std::size_t>(hkl2Index) > hkl2list.size()) {
+        return 0;
+    }
+    return hkl2list[static_cast<std::size_t>(hkl2Index - 1)];
+}
+
+void frmMain::optStandard_MouseUp(int16_t, int16_t, int16_t, float, float)
+{
+    if (optStandard.Selected(0)) {
+        StandardName = QStringLiteral("NaCl");
+    } else if (optStandard.Selected(1)) {
+        StandardName = QStringLiteral("CsCl");
+    }
+    hkl2Index = 1;
+    FormUpdate();
+    txtDiffractionInfo->SetText(numtext::SingleToText(LatticeRef));
+}
+
+void frmMain::cmdhklMinus_MouseUp(int16_t, int16_t, float, float)
+{
+    if (hkl2Index > 1) {
+        --hkl2Index;
+    }
+    FormUpdate();
+}
+
+void frmMain::cmdhklPlus_MouseUp(int16_t, int16_t, float, float)
+{
+    if (hkl2Index < hkl2Count) {
+        ++hkl2Index;
+    }
+    FormUpdate();
+}
+
+void frmMain::cmdCalc_Click()
+{
+    // A new attempt: forget the reasons given for the last one.
+    txtT->setToolTip({});
+    txtDiffractionInfo->setToolTip({});
+
+    StandardCode = StandardCodeOf(StandardName, StandardCode);
+
+    float typed = 0;
+    if (const Parse r = numtext::TextToSingle(txtT->Text(), typed); r != Parse::Ok) {
+        Complain(txtT, numtext::Reason(r));
+        return;
+    }
+    TempC = typed;
+
+    const int16_t n = CurrentHkl2();
+    if (n <= 0) {
+        return;  // no reflection chosen: nothing to measure against
+    }
+    const double s = std::sqrt(static_cast<double>(n));
+
+    float d = 0;
+    if (const Parse r = numtext::TextToSingle(txtDiffractionInfo->Text(), d); r != Parse::Ok) {
+        Complain(txtDiffractionInfo, numtext::Reason(r));
+        return;
+    }
+    if (!(d > 0)) {
+        Complain(txtDiffractionInfo, QStringLiteral("A spacing must be greater than zero"));
+        return;
+    }
+    const double a = static_cast<double>(d) * s;
+
+    const double ref3 = std::pow(static_cast<double>(LatticeRef), 3);
+    const double relative = (std::pow(a, 3) - ref3) / ref3;
+    const float relativeSingle = static_cast<float>(relative);
+    if (!std::isfinite(relative) || !std::isfinite(relativeSingle)) {
+        Complain(txtDiffractionInfo, QStringLiteral("Number too large"));
+        return;
+    }
+    VolDiff = relativeSingle;
+
+    if (!Engine) {
+        Engine = std::make_unique<clsKolvane>();
+    }
+    Engine->Kolvane(StandardCode, TempC, VolDiff, Pressure, ErrCode);
+
+    if (!EngineWrotePressure(ErrCode, VolDiff)) {
+        // The engine computed nothing: dividing the previous result again would show a
+        // number that these inputs never produced.
+        ShowPressure({});
+        switch (ErrCode) {
+        case clsKolvane::DEBYE_REFUSED: Complain(txtT, QStringLiteral("Below absolute zero")); break;
+        case clsKolvane::VOLUME_LOW: Complain(txtDiffractionInfo, QStringLiteral("Spacing too small")); break;
+        case clsKolvane::BAD_STANDARD: Complain(txtPressure, QStringLiteral("Unknown standard")); break;
+        default: Complain(txtDiffractionInfo, QStringLiteral("No pressure for these values")); break;
+        }
+        return;
+    }
+
+    Pressure = static_cast<float>(static_cast<double>(Pressure) / 10);
+
+    // Hundredths of a GPa, halves to even (the default rounding mode).
+    const double hundredths = std::nearbyint(static_cast<double>(Pressure) * 100);
+    if (!(hundredths >= std::numeric_limits<int32_t>::min() && hundredths <= std::numeric_limits<int32_t>::max())) {
+        ShowPressure({});
+        Complain(txtDiffractionInfo, QStringLiteral("Pressure too large to show"));
+        return;
+    }
+    const int32_t k = static_cast<int32_t>(hundredths);
+
+    QString warning;
+    if (ErrCode == clsKolvane::VOLUME_LOW) {
+        warning = QStringLiteral("Outside the range of the equation of state: V/V0 below 0.5");
+    } else if (ErrCode == clsKolvane::VOLUME_HIGH) {
+        warning = QStringLiteral("Outside the range of the equation of state: V/V0 above 1.5");
+    }
+    ShowPressure(numtext::DoubleToText(k / 100.0), warning);
+}
+
+void frmMain::Complain(vb::TextBox* box, const QString& why)
+{
+    QApplication::beep();
+    box->setToolTip(why);
+    box->setFocus(Qt::OtherFocusReason);
+    box->selectAll();
+    if (box->isVisible()) {
+        QToolTip::showText(box->mapToGlobal(QPoint(0, box->height())), why, box);
+    }
+}
+
+void frmMain::ShowPressure(const QString& text, const QString& warning)
+{
+    txtPressure->SetText(text);
+    txtPressure->SetTextColor(warning.isEmpty() ? palette().color(QPalette::Text) : kWarning);
+    txtPressure->setToolTip(warning);
+}

@@ -1,0 +1,21 @@
+// Conversions between numbers and the text of the window's boxes, in the user's locale.
+#pragma once
+
+#include <QString>
+
+namespace numtext {
+
+enum class Parse { Ok, Empty, NotANumber, OutOfRange };
+
+// Reads a decimal number (sign and exponent allowed, blanks around it ignored, no
+// group separators) and rounds it to single precision. value is written only on Ok.
+Parse TextToSingle(const QString& text, float& value);
+
+// Why a text was refused, in words for the user.
+QString Reason(Parse result);
+
+// At most 7 (single) or 15 (double) significant digits, no trailing zeros, no blanks.
+QString SingleToText(float value);
+QString DoubleToText(double value);
+
+}  // namespace numtext

@@ -1,0 +1,131 @@
+#include "window/vbctl.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+
+namespace vb {
+
+QRect Twips(int left, int top, int width, int height)
+{
+    return {left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel};
+}
+
+QFont DialogFont(const QFont& base)
+{
+    QFont font = base;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), base.family()});
+    font.setPointSize(8);
+    return font;
+}
+
+namespace {
+
+MouseArgs ArgsOf(const QMouseEvent* e)
+{
+    MouseArgs a;
+    switch (e->button()) {
+    case Qt::LeftButton: a.Button = 1; break;
+    case Qt::RightButton: a.Button = 2; break;
+    case Qt::MiddleButton: a.Button = 4; break;
+    default: a.Button = 0; break;
+    }
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    a.Shift = static_cast<int16_t>((mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0) |
+                                   (mods & Qt::AltModifier ? 4 : 0));
+    a.X = static_cast<float>(e->position().x() * TwipsPerPixel);
+    a.Y = static_cast<float>(e->position().y() * TwipsPerPixel);
+    return a;
+}
+
+}  // namespace
+
+TextBox::TextBox(QWidget* container) : QLineEdit(container) {}
+
+QString TextBox::Text() const
+{
+    return text();
+}
+
+void TextBox::SetText(const QString& text)
+{
+    setText(text);
+    setCursorPosition(0);
+}
+
+void TextBox::SetTextColor(const QColor& color)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Text, color);
+    setPalette(p);
+}
+
+CommandButton::CommandButton(const QString& caption, QWidget* container) : QPushButton(caption, container)
+{
+    setAutoDefault(false);
+    setDefault(false);
+}
+
+void CommandButton::mouseReleaseEvent(QMouseEvent* e)
+{
+    QPushButton::mouseReleaseEvent(e);
+    emit MouseUp(ArgsOf(e));
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* e)
+{
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(e);
+}
+
+OptionButton::OptionButton(const QString& caption, int16_t index, QWidget* container)
+    : QRadioButton(caption, container), index_(index)
+{
+}
+
+bool OptionButton::hitButton(const QPoint& pos) const
+{
+    return rect().contains(pos);
+}
+
+void OptionButton::mouseReleaseEvent(QMouseEvent* e)
+{
+    QRadioButton::mouseReleaseEvent(e);
+    emit MouseUp(index_, ArgsOf(e));
+}
+
+Frame::Frame(const QString& caption, QWidget* container) : QGroupBox(caption, container)
+{
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void Frame::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QFontMetrics fm = fontMetrics();
+    // Etched border whose top edge runs through the middle of the caption.
+    const QRect border = rect().adjusted(0, fm.height() / 2, -2, -2);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawRect(border);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(border.translated(1, 1));
+
+    const QRect caption(8, 0, fm.horizontalAdvance(title()) + 4, fm.height());
+    p.fillRect(caption, palette().color(QPalette::Window));
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(caption, Qt::AlignCenter | Qt::TextSingleLine, title());
+}
+
+Label::Label(const QString& caption, QWidget* container) : QLabel(caption, container)
+{
+    setWordWrap(true);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setTextFormat(Qt::PlainText);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+}  // namespace vb
