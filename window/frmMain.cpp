@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
-#include <limits>
 
 namespace {
 
@@ -339,14 +338,12 @@ void frmMain::cmdCalc_Click()
 
     Pressure = static_cast<float>(static_cast<double>(Pressure) / 10);
 
-    // Hundredths of a GPa, halves to even (the default rounding mode).
-    const double hundredths = std::nearbyint(static_cast<double>(Pressure) * 100);
-    if (!(hundredths >= std::numeric_limits<int32_t>::min() && hundredths <= std::numeric_limits<int32_t>::max())) {
+    int32_t k = 0;
+    if (!numtext::Hundredths(Pressure, k)) {
         ShowPressure({});
         Complain(txtDiffractionInfo, QStringLiteral("Pressure too large to show"));
         return;
     }
-    const int32_t k = static_cast<int32_t>(hundredths);
 
     QString warning;
     if (ErrCode == clsKolvane::VOLUME_LOW) {

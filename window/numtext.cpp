@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <limits>
 
 namespace numtext {
 
@@ -68,6 +69,17 @@ QString SingleToText(float value)
 QString DoubleToText(double value)
 {
     return Format(value, 15);
+}
+
+bool Hundredths(float value, int32_t& hundredths)
+{
+    // The product is exact in double; nearbyint rounds halves to even in the default mode.
+    const double rounded = std::nearbyint(static_cast<double>(value) * 100);
+    if (!(rounded >= std::numeric_limits<int32_t>::min() && rounded <= std::numeric_limits<int32_t>::max())) {
+        return false;
+    }
+    hundredths = static_cast<int32_t>(rounded);
+    return true;
 }
 
 }  // namespace numtext

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace numtext {
 
 enum class Parse { Ok, Empty, NotANumber, OutOfRange };
@@ -17,5 +19,8 @@ QString Reason(Parse result);
 // At most 7 (single) or 15 (double) significant digits, no trailing zeros, no blanks.
 QString SingleToText(float value);
 QString DoubleToText(double value);
+
+// value in whole hundredths, halves to even; false when that does not fit 32 bits.
+bool Hundredths(float value, int32_t& hundredths);
 
 }  // namespace numtext
