@@ -2,6 +2,7 @@
 #include "window/frmMain.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
@@ -9,6 +10,12 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Hi Varnisse"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     QGuiApplication::setDesktopFileName(QStringLiteral("hivarnisse"));
+
+    QIcon icon;
+    for (int size : {16, 32, 48, 256}) {
+        icon.addFile(QStringLiteral(":/icons/hivarnisse-%1.png").arg(size), QSize(size, size));
+    }
+    QApplication::setWindowIcon(icon);
 
     frmMain window;
     window.show();
