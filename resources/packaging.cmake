@@ -33,5 +33,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies (Qt and the C++ runtime) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The text boxes' stand-in for "MS Sans Serif".
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 
 include(CPack)
