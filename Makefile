@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: all build run test test-release test-asan bench package clean
+.PHONY: all build run test test-release test-asan bench bench-startup package clean
 
 all: build
 
@@ -29,6 +29,12 @@ bench:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 	./build-bench/bench/hv_bench
+
+# Process start to the window shown, and the memory it then holds, headless.
+bench-startup:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=ON -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_startup
+	for i in 1 2 3 4 5; do QT_QPA_PLATFORM=offscreen ./build-bench/bench/hv_startup; done
 
 package: build
 	cd $(BUILD) && cpack -G DEB
