@@ -1,10 +1,12 @@
 # Thin wrapper over CMake. "make run" builds and starts the program, "make test" runs
-# the whole suite twice: an optimised build and one under ASan + UBSan.
+# the whole suite twice: an optimised build and one under ASan + UBSan, then replays the
+# fuzzers' corpus in a clang build.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan bench bench-startup package clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup package clean
 
 all: build
 
@@ -15,7 +17,7 @@ build:
 run: build
 	./$(BUILD)/app/hivarnisse
 
-test: test-release test-asan
+test: test-release test-asan test-fuzz
 
 test-release: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -24,6 +26,19 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -DHV_WERROR=ON -DHV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer comes with clang only; the fuzzers run over the corpus in tests/fuzz/corpus.
+test-fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DHV_WERROR=ON -DHV_FUZZ=ON -DHV_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Both test programs under memcheck (needs "sh setup.sh valgrind"); slow, so not in "test".
+# Only definite leaks count: Qt and fontconfig keep caches until the process ends.
+VALGRIND = valgrind --leak-check=full --errors-for-leak-kinds=definite --error-exitcode=1
+valgrind: build
+	$(VALGRIND) ./$(BUILD)/tests/engine_tests
+	QT_QPA_PLATFORM=offscreen $(VALGRIND) ./$(BUILD)/tests/window_tests
 
 bench:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
@@ -40,4 +55,4 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-bench

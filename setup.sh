@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs with apt-get whatever the build and the tests need and this machine lacks.
-# "sh setup.sh bench" adds what the benchmarks need.
+# "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind.
 set -e
-PKGS="make cmake g++ libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
+PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
 [ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
+[ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
 
 missing=""
 for p in $PKGS; do
