@@ -39,44 +39,45 @@ constexpr double R = 8.31441;          // J / (mol K)
 
 }  // namespace
 
-void clsKolvane::Kolvane(const int16_t& ISTD, const float& TCEL, const float& VDIFF, float& P,
-                         int16_t& IERR) const
+namespace kolvane_model {
+
+Outcome Evaluate(int16_t ISTD, double TCEL, double VDIFF, bool roundVdW)
 {
-    IERR = OK;
-    const double T = static_cast<double>(TCEL) + 273.15;
+    Outcome out;
+    const double T = TCEL + 273.15;
 
     Standard s{};
     if (ISTD == 1) {
         s = NaCl();
     } else if (ISTD == 2) {
         s = KCl();
-        IERR = KCL_USED;
+        out.status = clsKolvane::KCL_USED;
     } else if (ISTD == 3) {
         s = CsCl();
     } else {
-        IERR = BAD_STANDARD;
-        return;
+        out.status = clsKolvane::BAD_STANDARD;
+        return out;
     }
     // Infinite or NaN inputs have no pressure; never let them through as a number.
     if (!std::isfinite(TCEL) || !std::isfinite(VDIFF)) {
-        IERR = NOT_FINITE;
-        return;
+        out.status = clsKolvane::NOT_FINITE;
+        return out;
     }
     const double B1 = s.f1 * s.b;
     const double B2 = s.f2 * s.b;
     const double rho = 1.0 / s.kappa;
 
     const double V0 = std::pow(s.r0 / s.k, 3);
-    const double V = V0 * (static_cast<double>(VDIFF) + 1.0);
+    const double V = V0 * (VDIFF + 1.0);
     const double x = V / V0;
     if (x < 0.5) {
-        IERR = VOLUME_LOW;
+        out.status = clsKolvane::VOLUME_LOW;
     } else if (x > 1.5) {
-        IERR = VOLUME_HIGH;
+        out.status = clsKolvane::VOLUME_HIGH;
     }
     // No volume, no crystal: the cube root and the divisions below would have no value.
     if (!(V > 0)) {
-        return;
+        return out;
     }
 
     const double r = std::pow(V, 1.0 / 3.0) * s.k;
@@ -89,9 +90,12 @@ void clsKolvane::Kolvane(const int16_t& ISTD, const float& TCEL, const float& VD
     const double g = ((-s.Z * std::pow(s.k, 3)) * 1e12) / (3 * std::pow(r, 2));
 
     const double Pcoul = (((g * e2) * s.alpha) * std::pow(s.z, 2)) / std::pow(r, 2);
-    // The van der Waals term passes through single precision before it is summed.
-    const double PvdW = static_cast<float>(
-        g * (((u * 6) * s.C6) / std::pow(r, 7) + ((u * 8) * s.C8) / std::pow(r, 9)));
+    // In the published arithmetic the van der Waals term passes through single precision
+    // before it is summed.
+    double PvdW = g * (((u * 6) * s.C6) / std::pow(r, 7) + ((u * 8) * s.C8) / std::pow(r, 9));
+    if (roundVdW) {
+        PvdW = static_cast<float>(PvdW);
+    }
     const double Prep1 = (((((-g) * w) * s.N1) * s.b) * std::exp((-r) / rho)) / rho;
     const double E2 = (((s.N2 * B2) * s.m) * std::exp(((-s.m) * r) / rho22)) / rho22;
     const double E1 = (((s.N2 * B1) * s.m) * std::exp(((-s.m) * r) / rho11)) / rho11;
@@ -100,17 +104,49 @@ void clsKolvane::Kolvane(const int16_t& ISTD, const float& TCEL, const float& VD
 
     double FDEBYE = 0;
     int16_t debyeStatus = 0;
-    DEBYE(TNORM, FDEBYE, debyeStatus);
-    if (debyeStatus != 0) {
-        IERR = DEBYE_REFUSED;
-        return;
+    clsKolvane().DEBYE(TNORM, FDEBYE, debyeStatus);
+    // A vast expansion drives the Debye temperature to zero, and 0 / T is then -0 below
+    // absolute zero, which the Debye function would accept: refuse such temperatures here.
+    if (debyeStatus != 0 || T < 0) {
+        out.status = clsKolvane::DEBYE_REFUSED;
+        return out;
     }
 
     const double Pth =
         (((gamma * s.Z) * 1e-08) * ((2.25 * R) * theta + ((6 * R) * T) * FDEBYE)) / (NA * V);
     const double total = Pstatic + Pth;
-    const float rounded = static_cast<float>(total);
-    if (!std::isfinite(total) || !std::isfinite(rounded)) {
+    if (!std::isfinite(total)) {
+        out.status = clsKolvane::NOT_FINITE;
+        return out;
+    }
+    out.p = total;
+    out.written = true;
+    return out;
+}
+
+double ReferenceCellEdge(int16_t ISTD)
+{
+    switch (ISTD) {
+    case 1: return NaCl().r0 / NaCl().k;
+    case 2: return KCl().r0 / KCl().k;
+    case 3: return CsCl().r0 / CsCl().k;
+    default: return 0;
+    }
+}
+
+}  // namespace kolvane_model
+
+void clsKolvane::Kolvane(const int16_t& ISTD, const float& TCEL, const float& VDIFF, float& P,
+                         int16_t& IERR) const
+{
+    const kolvane_model::Outcome out =
+        kolvane_model::Evaluate(ISTD, static_cast<double>(TCEL), static_cast<double>(VDIFF), true);
+    IERR = out.status;
+    if (!out.written) {
+        return;
+    }
+    const float rounded = static_cast<float>(out.p);
+    if (!std::isfinite(rounded)) {
         IERR = NOT_FINITE;
         return;
     }

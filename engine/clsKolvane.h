@@ -37,3 +37,22 @@ public:
     void GAULEG(const double& X1, const double& X2, std::span<double> X, std::span<double> W,
                 const int16_t& N) const;
 };
+
+// The same equation of state without the final narrowing to single precision, for callers
+// that need a smooth pressure: derivatives for error bars and the inverse from pressure to
+// volume. With roundVdW it is exactly the arithmetic behind Kolvane.
+namespace kolvane_model {
+
+struct Outcome {
+    int16_t status = clsKolvane::OK;  // as Kolvane's IERR
+    bool written = false;             // whether Kolvane would store a pressure
+    double p = 0;                     // kilobars, valid when written
+};
+
+Outcome Evaluate(int16_t ISTD, double TCEL, double VDIFF, bool roundVdW);
+
+// Nearest-neighbour distance at the reference volume divided by its ratio to the cell edge:
+// the model's own ambient cell edge in angstrom, 0 for an unknown standard.
+double ReferenceCellEdge(int16_t ISTD);
+
+}  // namespace kolvane_model
