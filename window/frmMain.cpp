@@ -1,5 +1,8 @@
 #include "window/frmMain.h"
 
+#include "core/numbers.h"
+#include "core/pressure.h"
+#include "core/standards.h"
 #include "window/numtext.h"
 
 #include <QApplication>
@@ -20,13 +23,12 @@ using numtext::Parse;
 struct StandardInfo {
     const char* name;
     int option;  // member of optStandard
-    float latticeRef;
     std::vector<int16_t> hkl2;
 };
 
 const StandardInfo kStandards[] = {
-    {"NaCl", 0, 5.64f, {1, 3, 4, 8, 11, 16, 19, 20}},
-    {"CsCl", 1, 4.11904f, {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17}},
+    {"NaCl", 0, {1, 3, 4, 8, 11, 16, 19, 20}},
+    {"CsCl", 1, {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17}},
 };
 
 const StandardInfo* FindStandard(const QString& name)
@@ -37,60 +39,6 @@ const StandardInfo* FindStandard(const QString& name)
         }
     }
     return nullptr;
-}
-
-struct PeakName {
-    int16_t hkl2;
-    const char* label;
-};
-
-// Value 1 stands for the lattice parameter itself and is named per standard.
-const PeakName kPeakNames[] = {
-    {2, "1 1 0"},  {3, "1 1 1"},  {4, "2 0 0"},  {5, "2 1 0"},  {6, "2 1 1"},
-    {8, "2 2 0"},  {9, "3 0 0, 2 2 1"},          {10, "3 1 0"}, {11, "3 1 1"},
-    {12, "2 2 2"}, {13, "3 2 0"}, {14, "3 2 1"}, {16, "4 0 0"}, {17, "4 1 0"},
-    {19, "3 3 1"}, {20, "4 2 0"},
-};
-
-QString PeakLabel(int16_t hkl2, const QString& standard)
-{
-    if (hkl2 == 1) {
-        if (standard == QLatin1String("NaCl")) {
-            return QStringLiteral("L.P.");
-        }
-        if (standard == QLatin1String("CsCl")) {
-            return QStringLiteral("1 0 0 / L.P.");
-        }
-        return {};
-    }
-    for (const PeakName& p : kPeakNames) {
-        if (p.hkl2 == hkl2) {
-            return QString::fromLatin1(p.label);
-        }
-    }
-    return {};
-}
-
-// Engine codes of the standards, matched exactly.
-int16_t StandardCodeOf(const QString& name, int16_t previous)
-{
-    if (name == QLatin1String("NaCl")) return 1;
-    if (name == QLatin1String("KCl")) return 2;
-    if (name == QLatin1String("CsCl")) return 3;
-    return previous;
-}
-
-// Whether the engine stored a pressure: it leaves P alone for an unknown standard, for a
-// temperature below absolute zero, for non-finite values and when there is no volume.
-bool EngineWrotePressure(int16_t status, float vdiff)
-{
-    switch (status) {
-    case clsKolvane::OK:
-    case clsKolvane::KCL_USED:
-    case clsKolvane::VOLUME_HIGH: return true;
-    case clsKolvane::VOLUME_LOW: return vdiff > -1.0f;
-    default: return false;
-    }
 }
 
 QFont TextBoxFont()
@@ -220,7 +168,7 @@ void frmMain::FormUpdate()
     }
     txtT->SetText(numtext::SingleToText(TempC));
     if (standard) {
-        LatticeRef = standard->latticeRef;
+        LatticeRef = hv::FindStandard(standard->name)->a0;
     }
     makehkl2list();
     const int16_t hkl2 = CurrentHkl2();
@@ -238,7 +186,7 @@ void frmMain::makehkl2list()
 
 void frmMain::WritePeak()
 {
-    txtPeak->SetText(PeakLabel(CurrentHkl2(), StandardName));
+    txtPeak->SetText(QString::fromStdString(hv::ReflectionLabel(CurrentHkl2(), StandardName.toStdString())));
 }
 
 int16_t frmMain::CurrentHkl2() const
@@ -283,7 +231,7 @@ void frmMain::cmdCalc_Click()
     txtT->setToolTip({});
     txtDiffractionInfo->setToolTip({});
 
-    StandardCode = StandardCodeOf(StandardName, StandardCode);
+    StandardCode = hv::StandardCodeOf(StandardName.toStdString(), StandardCode);
 
     float typed = 0;
     if (const Parse r = numtext::TextToSingle(txtT->Text(), typed); r != Parse::Ok) {
@@ -296,8 +244,6 @@ void frmMain::cmdCalc_Click()
     if (n <= 0) {
         return;  // no reflection chosen: nothing to measure against
     }
-    const double s = std::sqrt(static_cast<double>(n));
-
     float d = 0;
     if (const Parse r = numtext::TextToSingle(txtDiffractionInfo->Text(), d); r != Parse::Ok) {
         Complain(txtDiffractionInfo, numtext::Reason(r));
@@ -307,12 +253,10 @@ void frmMain::cmdCalc_Click()
         Complain(txtDiffractionInfo, QStringLiteral("A spacing must be greater than zero"));
         return;
     }
-    const double a = static_cast<double>(d) * s;
+    const double a = hv::LatticeParameter(d, n);
 
-    const double ref3 = std::pow(static_cast<double>(LatticeRef), 3);
-    const double relative = (std::pow(a, 3) - ref3) / ref3;
-    const float relativeSingle = static_cast<float>(relative);
-    if (!std::isfinite(relative) || !std::isfinite(relativeSingle)) {
+    float relativeSingle = 0;
+    if (!hv::RelativeVolume(a, LatticeRef, relativeSingle)) {
         Complain(txtDiffractionInfo, QStringLiteral("Number too large"));
         return;
     }
@@ -323,7 +267,7 @@ void frmMain::cmdCalc_Click()
     }
     Engine->Kolvane(StandardCode, TempC, VolDiff, Pressure, ErrCode);
 
-    if (!EngineWrotePressure(ErrCode, VolDiff)) {
+    if (!hv::EngineWrotePressure(ErrCode, VolDiff)) {
         // The engine computed nothing: dividing the previous result again would show a
         // number that these inputs never produced.
         ShowPressure({});
@@ -336,10 +280,10 @@ void frmMain::cmdCalc_Click()
         return;
     }
 
-    Pressure = static_cast<float>(static_cast<double>(Pressure) / 10);
+    Pressure = hv::KbarToGpa(Pressure);
 
     int32_t k = 0;
-    if (!numtext::Hundredths(Pressure, k)) {
+    if (!hv::Hundredths(Pressure, k)) {
         ShowPressure({});
         Complain(txtDiffractionInfo, QStringLiteral("Pressure too large to show"));
         return;

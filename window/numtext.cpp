@@ -1,9 +1,10 @@
 #include "window/numtext.h"
 
+#include "core/numbers.h"
+
 #include <QLocale>
 
 #include <cmath>
-#include <limits>
 
 namespace numtext {
 
@@ -73,13 +74,7 @@ QString DoubleToText(double value)
 
 bool Hundredths(float value, int32_t& hundredths)
 {
-    // The product is exact in double; nearbyint rounds halves to even in the default mode.
-    const double rounded = std::nearbyint(static_cast<double>(value) * 100);
-    if (!(rounded >= std::numeric_limits<int32_t>::min() && rounded <= std::numeric_limits<int32_t>::max())) {
-        return false;
-    }
-    hundredths = static_cast<int32_t>(rounded);
-    return true;
+    return hv::Hundredths(value, hundredths);
 }
 
 }  // namespace numtext

@@ -1,0 +1,76 @@
+// From measured spacings to a pressure with its uncertainty: the window's arithmetic, a fit
+// of several reflections of one pattern, and first-order error propagation.
+#pragma once
+
+#include "core/standards.h"
+
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace hv {
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+
+// ---- The window's path, one step each ----
+
+// a = d * sqrt(n), d already narrowed to single as the window reads a typed number.
+double LatticeParameter(float d, int n);
+// (a^3 - a0^3) / a0^3 in double, narrowed to single; false when that leaves single range.
+bool RelativeVolume(double a, float a0, float& vdiff);
+// Whether the engine stored a pressure with this status (it leaves P alone for an unknown
+// standard, below absolute zero, for non-finite values and when there is no volume).
+bool EngineWrotePressure(int16_t status, float vdiff);
+// kbar to GPa, narrowed to single.
+float KbarToGpa(float kbar);
+
+enum class Status { Ok, Warning, Error };
+std::string_view StatusName(Status status);  // "ok", "warning", "error"
+
+// Statuses 3 and 4: the pressure stands but lies outside the model's range.
+std::string RangeWarning(double vRatio);
+
+// ---- Fits ----
+
+struct Peak {
+    Reflection reflection;
+    double d = 0;             // spacing as given (the lattice parameter for lp)
+    double sigmaD = kNone;    // kNone: not given
+};
+
+struct Result {
+    Status status = Status::Error;
+    std::string message;      // why, for warnings and errors
+    int peaks = 0;
+    double a = kNone;         // fitted lattice parameter, angstrom
+    double sigmaA = kNone;
+    double vRatio = kNone;    // V/V0 as the engine saw it
+    float pGpa = std::numeric_limits<float>::quiet_NaN();  // the window's single-precision pressure
+    double sigmaPGpa = kNone;
+};
+
+// Lattice parameter and pressure of one pattern from its peaks at tCelsius. With every
+// sigmaD given the peaks are weighted by 1/sigma_a^2 and sigma_a is the larger of the
+// internal and external estimates; with none, the plain mean and the standard error of the
+// mean (none for one peak). One peak gives the window's number exactly. sigmaT, in kelvin,
+// enters the pressure's uncertainty, which needs sigma_a.
+Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks, double sigmaT = kNone);
+
+// The pressure of a lattice parameter already in hand, kept in double (the fit's last step).
+Result PressureOfLattice(const Standard& standard, float tCelsius, double a);
+
+// ---- Derivatives of the model, in double precision, kbar per angstrom and per kelvin ----
+struct Slopes {
+    bool ok = false;
+    double dPda = kNone;
+    double dPdT = kNone;
+};
+Slopes PressureSlopes(const Standard& standard, double tCelsius, double a);
+
+// The model's smooth pressure in kbar at lattice parameter a (no single-precision steps);
+// kNone where it has none.
+double ModelPressure(const Standard& standard, double tCelsius, double a);
+
+}  // namespace hv
