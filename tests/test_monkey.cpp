@@ -108,15 +108,15 @@ protected:
 
 Effect MonkeyTest::Act()
 {
-    QWidget* const controls[] = {w.get(),     w->Frame1,    w->optStandard(0),       w->optStandard(1), w->Frame2,
-                                 w->txtT,     w->Label1,    w->txthkl2,              w->cmdhklPlus,     w->cmdhklMinus,
-                                 w->txtPeak,  w->Label4,    w->Label3,               w->txtDiffractionInfo,
-                                 w->Label2,   w->cmdCalc,   w->Frame3,               w->txtPressure};
-    vb::TextBox* const boxes[] = {w->txtT, w->txthkl2, w->txtPeak, w->txtDiffractionInfo, w->txtPressure};
+    QWidget* const targets[] = {w.get(),     w->Frame1,    w->optStandard(0),       w->optStandard(1), w->Frame2,
+                                w->txtT,     w->Label1,    w->txthkl2,              w->cmdhklPlus,     w->cmdhklMinus,
+                                w->txtPeak,  w->Label4,    w->Label3,               w->txtDiffractionInfo,
+                                w->Label2,   w->cmdCalc,   w->Frame3,               w->txtPressure};
+    controls::TextBox* const boxes[] = {w->txtT, w->txthkl2, w->txtPeak, w->txtDiffractionInfo, w->txtPressure};
     const Qt::KeyboardModifiers mods = PickOf<Qt::KeyboardModifiers>({{}, {}, Qt::ShiftModifier, Qt::ControlModifier});
     const int kind = Pick(20);
     if (kind < 7) {  // a mouse button on any control, released where it was pressed or elsewhere
-        QWidget* c = controls[Pick(std::size(controls))];
+        QWidget* c = targets[Pick(std::size(targets))];
         const Qt::MouseButton b = PickOf({Qt::LeftButton, Qt::RightButton, Qt::MiddleButton});
         const QPoint p(Pick(c->width()), Pick(c->height()));
         // The press goes to whatever lies on top there: a frame's box, a neighbour's edge.
@@ -135,7 +135,7 @@ Effect MonkeyTest::Act()
         return {hit == w->cmdCalc, hit == w->txtPressure, "mouse " + std::to_string(b) + " on " + hit->objectName().toStdString()};
     }
     if (kind < 11) {  // typing, into the box's text or over all of it
-        vb::TextBox* box = boxes[Pick(std::size(boxes))];
+        controls::TextBox* box = boxes[Pick(std::size(boxes))];
         Tap(box);
         if (Pick(2)) {
             box->selectAll();

@@ -202,7 +202,7 @@ TEST_F(WindowTest, BadInputKeepsTheLastResultAndSaysWhy)
         SCOPED_TRACE(std::string(c.temperature) + " / " + c.spacing);
         const float tempBefore = w->TempC;
         EXPECT_EQ(Calc(c.temperature, c.spacing), "2.15");
-        vb::TextBox* blamed = c.blamesTemperature ? w->txtT : w->txtDiffractionInfo;
+        controls::TextBox* blamed = c.blamesTemperature ? w->txtT : w->txtDiffractionInfo;
         EXPECT_EQ(blamed->toolTip(), c.why);
         EXPECT_EQ(w->focusWidget(), blamed);
         EXPECT_EQ(blamed->selectedText(), blamed->text());
@@ -227,7 +227,7 @@ TEST_F(WindowTest, NoPressureFromTheEngineClearsTheResult)
         SCOPED_TRACE(c.spacing);
         ASSERT_EQ(Calc("25", "5.64"), "0");
         EXPECT_EQ(Calc(c.temperature, c.spacing), "");
-        vb::TextBox* blamed = c.blamesTemperature ? w->txtT : w->txtDiffractionInfo;
+        controls::TextBox* blamed = c.blamesTemperature ? w->txtT : w->txtDiffractionInfo;
         EXPECT_EQ(blamed->toolTip(), c.why);
         EXPECT_EQ(w->focusWidget(), blamed);
     }

@@ -73,7 +73,7 @@ TEST_F(WindowTest, SeventeenControlsSitOnTheirPlacesAt96Dpi)
 TEST_F(WindowTest, TextBoxesUseTheBoldTwelvePointFontAndThePeakIsBlue)
 {
     const QColor defaultText = w->txtT->palette().color(QPalette::Text);
-    for (vb::TextBox* box : {w->txtT, w->txthkl2, w->txtPeak, w->txtDiffractionInfo, w->txtPressure}) {
+    for (controls::TextBox* box : {w->txtT, w->txthkl2, w->txtPeak, w->txtDiffractionInfo, w->txtPressure}) {
         SCOPED_TRACE(box->objectName().toStdString());
         const QFont f = box->font();
         EXPECT_EQ(f.families().value(0), "MS Sans Serif");
@@ -100,7 +100,7 @@ TEST_F(WindowTest, TextBoxesUseTheBoldTwelvePointFontAndThePeakIsBlue)
 TEST_F(WindowTest, LabelsWrapAtWordsInsideTheirBoxes)
 {
     struct Case {
-        vb::Label* label;
+        controls::Label* label;
         int lines;
     };
     for (const Case& c : {Case{w->Label1, 2}, Case{w->Label2, 2}, Case{w->Label3, 1}, Case{w->Label4, 1}}) {

@@ -130,7 +130,7 @@ TEST_F(WindowTest, AnyMouseButtonReleasedOverAStepButtonSteps)
 TEST_F(WindowTest, KeyboardActivationOfStepAndOptionButtonsRunsNothing)
 {
     Plus(2);
-    for (vb::CommandButton* button : {w->cmdhklPlus, w->cmdhklMinus}) {
+    for (controls::PushButton* button : {w->cmdhklPlus, w->cmdhklMinus}) {
         for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
             button->setFocus();
             QTest::keyClick(button, key);
@@ -156,7 +156,7 @@ TEST_F(WindowTest, KeyboardActivationOfStepAndOptionButtonsRunsNothing)
 
 TEST_F(WindowTest, AnOptionIsHitAnywhereInItsRectangle)
 {
-    vb::OptionButton* nacl = w->optStandard(0);
+    controls::OptionButton* nacl = w->optStandard(0);
     const QPoint farRight(nacl->width() - 3, nacl->height() / 2);  // well past the caption
     QTest::mouseClick(nacl, Qt::LeftButton, {}, farRight);
     EXPECT_TRUE(w->optStandard.Selected(0));

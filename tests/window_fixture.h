@@ -38,7 +38,7 @@ protected:
     void ChooseNaCl() { Click(w->optStandard(0)); }
     void ChooseCsCl() { Click(w->optStandard(1)); }
     // Types into a box as a user would: select all, then the new text.
-    void Type(vb::TextBox* box, const QString& text)
+    void Type(controls::TextBox* box, const QString& text)
     {
         box->setFocus();
         box->selectAll();

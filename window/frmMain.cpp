@@ -74,12 +74,12 @@ void frmMain::CreateControls()
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Hi Varnisse"));
-    resize(vb::Twips(0, 0, 4560, 9840).size());
-    setFont(vb::DialogFont(font()));
+    resize(controls::Twips(0, 0, 4560, 9840).size());
+    setFont(controls::DialogFont(font()));
 
     const QFont boxFont = TextBoxFont();
     auto textBox = [&](QWidget* container, const char* name, QRect where) {
-        auto* box = new vb::TextBox(container);
+        auto* box = new controls::TextBox(container);
         box->setObjectName(QLatin1String(name));
         box->setGeometry(where);
         box->setFont(boxFont);
@@ -91,44 +91,47 @@ void frmMain::CreateControls()
         return control;
     };
 
-    Frame1 = named(new vb::Frame(QStringLiteral("Standard"), this), "Frame1", vb::Twips(720, 240, 3015, 1695));
+    Frame1 = named(new controls::Frame(QStringLiteral("Standard"), this), "Frame1",
+                   controls::Twips(720, 240, 3015, 1695));
     for (const StandardInfo& s : kStandards) {
-        auto* option = new vb::OptionButton(QLatin1String(s.name), static_cast<int16_t>(s.option), Frame1);
+        auto* option = new controls::OptionButton(QLatin1String(s.name), static_cast<int16_t>(s.option), Frame1);
         named(option, s.option == 0 ? "optStandard0" : "optStandard1",
-              vb::Twips(120, s.option == 0 ? 360 : 960, 1935, 375));
+              controls::Twips(120, s.option == 0 ? 360 : 960, 1935, 375));
         optStandard.Add(option);
     }
 
-    Frame2 = named(new vb::Frame(QStringLiteral("Data"), this), "Frame2", vb::Twips(720, 2160, 3015, 4095));
-    txtT = textBox(Frame2, "txtT", vb::Twips(120, 240, 1335, 615));
-    Label1 = named(new vb::Label(QStringLiteral("Temperature (\u00B0C)"), Frame2), "Label1",
-                   vb::Twips(1560, 480, 1215, 495));
-    txthkl2 = textBox(Frame2, "txthkl2", vb::Twips(120, 1320, 975, 735));
-    txtPeak = textBox(Frame2, "txtPeak", vb::Twips(1560, 1320, 1335, 735));
+    Frame2 = named(new controls::Frame(QStringLiteral("Data"), this), "Frame2", controls::Twips(720, 2160, 3015, 4095));
+    txtT = textBox(Frame2, "txtT", controls::Twips(120, 240, 1335, 615));
+    Label1 = named(new controls::Label(QStringLiteral("Temperature (\u00B0C)"), Frame2), "Label1",
+                   controls::Twips(1560, 480, 1215, 495));
+    txthkl2 = textBox(Frame2, "txthkl2", controls::Twips(120, 1320, 975, 735));
+    txtPeak = textBox(Frame2, "txtPeak", controls::Twips(1560, 1320, 1335, 735));
     txtPeak->SetTextColor(kPeakBlue);
     // The program writes these two from its state and never reads them back; they can
     // still be focused, selected and copied.
     txthkl2->setReadOnly(true);
     txtPeak->setReadOnly(true);
-    cmdhklPlus = named(new vb::CommandButton(QStringLiteral("+"), Frame2), "cmdhklPlus",
-                       vb::Twips(1080, 1320, 495, 375));
-    cmdhklMinus = named(new vb::CommandButton(QStringLiteral("-"), Frame2), "cmdhklMinus",
-                        vb::Twips(1080, 1680, 495, 375));
-    Label4 = named(new vb::Label(QStringLiteral("h^2 + k^2 + l^2"), Frame2), "Label4",
-                   vb::Twips(120, 2160, 1215, 255));
-    Label3 = named(new vb::Label(QStringLiteral("Peak"), Frame2), "Label3", vb::Twips(1680, 2160, 1095, 255));
-    txtDiffractionInfo = textBox(Frame2, "txtDiffractionInfo", vb::Twips(120, 2880, 1335, 735));
-    Label2 = named(new vb::Label(QStringLiteral("Value in Angstroms"), Frame2), "Label2",
-                   vb::Twips(1560, 3000, 975, 495));
+    cmdhklPlus = named(new controls::PushButton(QStringLiteral("+"), Frame2), "cmdhklPlus",
+                       controls::Twips(1080, 1320, 495, 375));
+    cmdhklMinus = named(new controls::PushButton(QStringLiteral("-"), Frame2), "cmdhklMinus",
+                        controls::Twips(1080, 1680, 495, 375));
+    Label4 = named(new controls::Label(QStringLiteral("h^2 + k^2 + l^2"), Frame2), "Label4",
+                   controls::Twips(120, 2160, 1215, 255));
+    Label3 = named(new controls::Label(QStringLiteral("Peak"), Frame2), "Label3",
+                   controls::Twips(1680, 2160, 1095, 255));
+    txtDiffractionInfo = textBox(Frame2, "txtDiffractionInfo", controls::Twips(120, 2880, 1335, 735));
+    Label2 = named(new controls::Label(QStringLiteral("Value in Angstroms"), Frame2), "Label2",
+                   controls::Twips(1560, 3000, 975, 495));
     // The step buttons overlap their neighbours by a pixel; keep them on top.
     cmdhklPlus->raise();
     cmdhklMinus->raise();
 
-    cmdCalc = named(new vb::CommandButton(QStringLiteral("Calc ->"), this), "cmdCalc",
-                    vb::Twips(720, 6480, 3015, 975));
+    cmdCalc = named(new controls::PushButton(QStringLiteral("Calc ->"), this), "cmdCalc",
+                    controls::Twips(720, 6480, 3015, 975));
 
-    Frame3 = named(new vb::Frame(QStringLiteral("Pressure (GPa)"), this), "Frame3", vb::Twips(720, 7680, 3015, 1815));
-    txtPressure = textBox(Frame3, "txtPressure", vb::Twips(120, 480, 2655, 855));
+    Frame3 = named(new controls::Frame(QStringLiteral("Pressure (GPa)"), this), "Frame3",
+                   controls::Twips(720, 7680, 3015, 1815));
+    txtPressure = textBox(Frame3, "txtPressure", controls::Twips(120, 480, 2655, 855));
 
     // Focus order by tab index; frames and labels take no focus.
     QWidget* const tabOrder[] = {optStandard(0), optStandard(1), txtT,       txtPressure, txtDiffractionInfo,
@@ -141,13 +144,15 @@ void frmMain::CreateControls()
 void frmMain::WireEvents()
 {
     connect(cmdCalc, &QPushButton::clicked, this, [this] { cmdCalc_Click(); });
-    connect(cmdhklMinus, &vb::CommandButton::MouseUp, this,
-            [this](vb::MouseArgs a) { cmdhklMinus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
-    connect(cmdhklPlus, &vb::CommandButton::MouseUp, this,
-            [this](vb::MouseArgs a) { cmdhklPlus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
+    connect(cmdhklMinus, &controls::PushButton::MouseUp, this,
+            [this](controls::MouseArgs a) { cmdhklMinus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
+    connect(cmdhklPlus, &controls::PushButton::MouseUp, this,
+            [this](controls::MouseArgs a) { cmdhklPlus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
     for (std::size_t i = 0; i < optStandard.Count(); ++i) {
-        connect(optStandard(static_cast<int>(i)), &vb::OptionButton::MouseUp, this,
-                [this](int16_t index, vb::MouseArgs a) { optStandard_MouseUp(index, a.Button, a.Shift, a.X, a.Y); });
+        connect(optStandard(static_cast<int>(i)), &controls::OptionButton::MouseUp, this,
+                [this](int16_t index, controls::MouseArgs a) {
+                    optStandard_MouseUp(index, a.Button, a.Shift, a.X, a.Y);
+                });
     }
 }
 
@@ -298,7 +303,7 @@ void frmMain::cmdCalc_Click()
     ShowPressure(numtext::DoubleToText(k / 100.0), warning);
 }
 
-void frmMain::Complain(vb::TextBox* box, const QString& why)
+void frmMain::Complain(controls::TextBox* box, const QString& why)
 {
     QApplication::beep();
     box->setToolTip(why);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/clsKolvane.h"
-#include "window/vbctl.h"
+#include "window/controls.h"
 
 #include <QString>
 #include <QWidget>
@@ -32,22 +32,22 @@ public:
     std::unique_ptr<clsKolvane> Engine;  // made by the first calculation
 
     // ---- Controls ----
-    vb::Frame* Frame1 = nullptr;
-    vb::OptionGroup optStandard;
-    vb::Frame* Frame2 = nullptr;
-    vb::TextBox* txtT = nullptr;
-    vb::Label* Label1 = nullptr;
-    vb::TextBox* txthkl2 = nullptr;
-    vb::CommandButton* cmdhklPlus = nullptr;
-    vb::CommandButton* cmdhklMinus = nullptr;
-    vb::TextBox* txtPeak = nullptr;
-    vb::Label* Label4 = nullptr;
-    vb::Label* Label3 = nullptr;
-    vb::TextBox* txtDiffractionInfo = nullptr;
-    vb::Label* Label2 = nullptr;
-    vb::CommandButton* cmdCalc = nullptr;
-    vb::Frame* Frame3 = nullptr;
-    vb::TextBox* txtPressure = nullptr;
+    controls::Frame* Frame1 = nullptr;
+    controls::OptionGroup optStandard;
+    controls::Frame* Frame2 = nullptr;
+    controls::TextBox* txtT = nullptr;
+    controls::Label* Label1 = nullptr;
+    controls::TextBox* txthkl2 = nullptr;
+    controls::PushButton* cmdhklPlus = nullptr;
+    controls::PushButton* cmdhklMinus = nullptr;
+    controls::TextBox* txtPeak = nullptr;
+    controls::Label* Label4 = nullptr;
+    controls::Label* Label3 = nullptr;
+    controls::TextBox* txtDiffractionInfo = nullptr;
+    controls::Label* Label2 = nullptr;
+    controls::PushButton* cmdCalc = nullptr;
+    controls::Frame* Frame3 = nullptr;
+    controls::TextBox* txtPressure = nullptr;
 
     // ---- Procedures ----
     void Form_Load();
@@ -66,7 +66,7 @@ private:
     int16_t CurrentHkl2() const;
     // Tells the user why a calculation stopped: a beep, the box focused with its text
     // selected, and the reason as the box's tooltip.
-    void Complain(vb::TextBox* box, const QString& why);
+    void Complain(controls::TextBox* box, const QString& why);
     // Writes the result box; a non-empty warning colours the number and explains it.
     void ShowPressure(const QString& text, const QString& warning = {});
 };

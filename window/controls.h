@@ -20,7 +20,7 @@
 
 class QMouseEvent;
 
-namespace vb {
+namespace controls {
 
 constexpr int TwipsPerPixel = 15;
 
@@ -51,12 +51,12 @@ public:
 };
 
 // Push button. Enter activates it like Space while it has the focus.
-class CommandButton : public QPushButton {
+class PushButton : public QPushButton {
     Q_OBJECT
 public:
-    CommandButton(const QString& caption, QWidget* container);
+    PushButton(const QString& caption, QWidget* container);
 signals:
-    void MouseUp(vb::MouseArgs args);
+    void MouseUp(controls::MouseArgs args);
 
 protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -71,7 +71,7 @@ public:
     int16_t Index() const { return index_; }
 signals:
     // Raised after the release has had its effect on the selection.
-    void MouseUp(int16_t Index, vb::MouseArgs args);
+    void MouseUp(int16_t Index, controls::MouseArgs args);
 
 protected:
     // The whole rectangle is the button, not only the mark and the caption.
@@ -114,4 +114,4 @@ public:
     Label(const QString& caption, QWidget* container);
 };
 
-}  // namespace vb
+}  // namespace controls

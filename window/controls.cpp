@@ -1,11 +1,11 @@
-#include "window/vbctl.h"
+#include "window/controls.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 
-namespace vb {
+namespace controls {
 
 QRect Twips(int left, int top, int width, int height)
 {
@@ -61,19 +61,19 @@ void TextBox::SetTextColor(const QColor& color)
     setPalette(p);
 }
 
-CommandButton::CommandButton(const QString& caption, QWidget* container) : QPushButton(caption, container)
+PushButton::PushButton(const QString& caption, QWidget* container) : QPushButton(caption, container)
 {
     setAutoDefault(false);
     setDefault(false);
 }
 
-void CommandButton::mouseReleaseEvent(QMouseEvent* e)
+void PushButton::mouseReleaseEvent(QMouseEvent* e)
 {
     QPushButton::mouseReleaseEvent(e);
     emit MouseUp(ArgsOf(e));
 }
 
-void CommandButton::keyPressEvent(QKeyEvent* e)
+void PushButton::keyPressEvent(QKeyEvent* e)
 {
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
         click();
@@ -128,4 +128,4 @@ Label::Label(const QString& caption, QWidget* container) : QLabel(caption, conta
     setFocusPolicy(Qt::NoFocus);
 }
 
-}  // namespace vb
+}  // namespace controls
