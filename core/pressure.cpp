@@ -155,21 +155,22 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
     if (!std::isnan(sigmaT) && !(sigmaT >= 0 && std::isfinite(sigmaT))) {
         return Failed("sigma_t must be a number of kelvin, 0 or more", n);
     }
-    std::vector<double> a(peaks.size()), sa(peaks.size());
+    const auto which = [&](const Peak& p) {
+        return peaks.size() > 1 ? " (" + ReflectionText(p.reflection) + ")" : std::string();
+    };
+    // Narrowed first, as the window reads a typed spacing; recomputed rather than stored, so
+    // that a fit of any size allocates nothing.
+    const auto latticeOf = [](const Peak& p) { return LatticeParameter(static_cast<float>(p.d), p.reflection.n); };
+    const auto sigmaOf = [](const Peak& p) { return p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n)); };
     int withSigma = 0;
-    for (std::size_t i = 0; i < peaks.size(); ++i) {
-        const Peak& p = peaks[i];
-        const std::string which = peaks.size() > 1 ? " (" + ReflectionText(p.reflection) + ")" : "";
-        // Narrowed first, as the window reads a typed spacing.
+    for (const Peak& p : peaks) {
         const float d = static_cast<float>(p.d);
-        if (!(p.d > 0) || !std::isfinite(p.d)) return Failed("d must be a positive number" + which, n);
-        if (!std::isfinite(d) || !(d > 0)) return Failed("d out of range" + which, n);
-        a[i] = LatticeParameter(d, p.reflection.n);
+        if (!(p.d > 0) || !std::isfinite(p.d)) return Failed("d must be a positive number" + which(p), n);
+        if (!std::isfinite(d) || !(d > 0)) return Failed("d out of range" + which(p), n);
         if (!std::isnan(p.sigmaD)) {
             if (!(p.sigmaD > 0) || !std::isfinite(p.sigmaD)) {
-                return Failed("sigma_d must be a positive number" + which, n);
+                return Failed("sigma_d must be a positive number" + which(p), n);
             }
-            sa[i] = p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n));
             ++withSigma;
         }
     }
@@ -179,30 +180,34 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
 
     // Means taken as offsets from the first peak: equal values come out exactly, so one peak
     // gives the window's lattice parameter to the bit.
-    const double first = a[0];
+    const double first = latticeOf(peaks[0]);
     double mean = first;
     double sigmaA = kNone;
     if (withSigma == n) {
         double sw = 0, swd = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            const double w = 1 / (sa[i] * sa[i]);
+        for (const Peak& p : peaks) {
+            const double sa = sigmaOf(p);
+            const double w = 1 / (sa * sa);
             sw += w;
-            swd += w * (a[i] - first);
+            swd += w * (latticeOf(p) - first);
         }
         if (!std::isfinite(sw) || !(sw > 0)) return Failed("sigma_d out of range", n);
         mean = first + swd / sw;
         sigmaA = 1 / std::sqrt(sw);
         if (n >= 2) {
             double chi = 0;
-            for (std::size_t i = 0; i < a.size(); ++i) chi += (a[i] - mean) * (a[i] - mean) / (sa[i] * sa[i]);
+            for (const Peak& p : peaks) {
+                const double dev = latticeOf(p) - mean, sa = sigmaOf(p);
+                chi += dev * dev / (sa * sa);
+            }
             sigmaA = std::max(sigmaA, std::sqrt(chi / ((n - 1) * sw)));
         }
     } else if (n >= 2) {
         double sum = 0;
-        for (double ai : a) sum += ai - first;
+        for (const Peak& p : peaks) sum += latticeOf(p) - first;
         mean = first + sum / n;
         double ss = 0;
-        for (double ai : a) ss += (ai - mean) * (ai - mean);
+        for (const Peak& p : peaks) ss += (latticeOf(p) - mean) * (latticeOf(p) - mean);
         sigmaA = std::sqrt(ss / (n - 1)) / std::sqrt(static_cast<double>(n));
     }
 
