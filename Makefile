@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup package clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup package install uninstall clean
 
 all: build
 
@@ -51,8 +51,25 @@ bench-startup:
 	cmake --build build-bench -j $(JOBS) --target hv_startup
 	for i in 1 2 3 4 5; do QT_QPA_PLATFORM=offscreen ./build-bench/bench/hv_startup; done
 
+# The Debian package (needs "sh setup.sh package"), then lintian on it: any error
+# fails the target. cpack itself refuses to build without dpkg-shlibdeps.
 package: build
+	rm -f $(BUILD)/*.deb
 	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/*.deb
+
+# Into /usr/local unless PREFIX says otherwise. "cmake --install" lists what it wrote
+# in install_manifest.txt, which cpack and the tests overwrite with their own installs:
+# the copy in installed-files.txt is what "make uninstall" removes.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --strip --prefix $(PREFIX)
+	cp $(BUILD)/install_manifest.txt $(BUILD)/installed-files.txt
+
+uninstall:
+	xargs -d '\n' rm -f < $(BUILD)/installed-files.txt
+	[ ! -d $(PREFIX)/share/doc/hivarnisse ] || rmdir --ignore-fail-on-non-empty $(PREFIX)/share/doc/hivarnisse
+	rm $(BUILD)/installed-files.txt
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-bench

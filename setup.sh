@@ -1,10 +1,14 @@
 #!/bin/sh
 # Installs with apt-get whatever the build and the tests need and this machine lacks.
-# "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind.
+# "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind,
+# "sh setup.sh package" what "make package" needs: dpkg-shlibdeps (dpkg-dev) and
+# file for the package's dependencies, lintian to check it.
 set -e
-PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
+# appstream and man-db: the tests validate the AppStream metadata and the manual page.
+PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation appstream man-db"
 [ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
 [ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
+[ "${1:-}" = package ] && PKGS="$PKGS dpkg-dev file lintian"
 
 missing=""
 for p in $PKGS; do

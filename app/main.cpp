@@ -9,7 +9,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Hi Varnisse"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("hivarnisse"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.hivarnisse.hivarnisse"));
 
     QIcon icon;
     for (int size : {16, 32, 48, 256}) {

@@ -5,48 +5,37 @@
 //
 // Usage: mkicon OUTPUT_DIRECTORY
 //
-// Standard library only: the PNGs use stored (uncompressed) deflate blocks, which
-// every decoder reads and which keep this tool free of a zlib dependency.
+// QPainter draws on a QImage and Qt writes the PNGs. Painting on a QImage needs no
+// display and no QGuiApplication (nothing here draws text, so no fonts either): the
+// tool runs headless at build time. Qt's ICO writer only writes 32-bit images, so
+// the 1- and 4-bit palette images of the .ico are put together here.
+
+#include <QColor>
+#include <QDir>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 // ---------------------------------------------------------------------------
 // Drawing
 
-enum class Ink { None, Outline, Title, Body };
-
-struct Rgb {
-    std::uint8_t r, g, b;
-};
-
-constexpr Rgb black{0, 0, 0};
-constexpr Rgb white{255, 255, 255};
-constexpr Rgb cyan{0, 255, 255};
-
-Rgb colourOf(Ink ink)
-{
-    switch (ink) {
-    case Ink::Title: return cyan;
-    case Ink::Body: return white;
-    default: return black;
-    }
-}
+const QRgb black = qRgb(0, 0, 0);
+const QRgb white = qRgb(255, 255, 255);
+const QRgb cyan = qRgb(0, 255, 255);
 
 // The window is a quadrilateral with vertical left and right edges; its top and
 // bottom edges converge towards a vanishing point on the right, so the right edge
@@ -59,35 +48,13 @@ struct Window {
     double bottomLeft, bottomRight;
     double titleFraction; // title band height as a fraction of the window height
     double stroke;        // outline width
-
-    Ink at(double x, double y) const
-    {
-        if (x < left || x >= right)
-            return Ink::None;
-        const double u = (x - left) / (right - left);
-        const double top = topLeft + u * (topRight - topLeft);
-        const double bottom = bottomLeft + u * (bottomRight - bottomLeft);
-        if (y < top || y >= bottom)
-            return Ink::None;
-        // The outline lies inside the shape. Sloped edges are measured vertically:
-        // they are shallow, and a vertical width of one pixel puts exactly one pixel
-        // centre in every column, which gives gap-free lines without smoothing.
-        if (x < left + stroke || x >= right - stroke || y < top + stroke || y >= bottom - stroke)
-            return Ink::Outline;
-        const double titleBottom = top + titleFraction * (bottom - top);
-        if (y < titleBottom)
-            return Ink::Title;
-        if (y < titleBottom + stroke)
-            return Ink::Outline;
-        return Ink::Body;
-    }
 };
 
 Window windowFor(int size)
 {
     const double n = size;
-    // Whole-pixel margins keep the vertical edges on pixel boundaries, so they stay
-    // sharp at every size.
+    // Whole-pixel margins and strokes keep the vertical edges on pixel boundaries,
+    // so they stay sharp at every size.
     const double margin = std::max(1, size / 16);
     Window w{};
     w.left = margin;
@@ -102,70 +69,95 @@ Window windowFor(int size)
     return w;
 }
 
-// One sample per pixel centre: hard edges, as the palette images need.
-std::vector<Ink> drawSharp(int size)
+// Fills the pixels of column x whose centres y + 0.5 lie in [from, to): the same
+// half-open rule the window's edges are defined by. (QPainter's own polygon fill
+// gives a centre that lies exactly on an edge to the shape above it, which moves a
+// handful of pixels at the sizes drawn here.)
+void fillColumn(QPainter& painter, int x, double from, double to, QRgb colour)
 {
-    const Window w = windowFor(size);
-    std::vector<Ink> inks(static_cast<std::size_t>(size) * size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x)
-            inks[static_cast<std::size_t>(y) * size + x] = w.at(x + 0.5, y + 0.5);
-    return inks;
+    const int first = static_cast<int>(std::ceil(from - 0.5));
+    const int end = static_cast<int>(std::ceil(to - 0.5));
+    if (end > first)
+        painter.fillRect(x, first, 1, end - first, QColor(colour));
 }
 
-struct Rgba {
-    std::uint8_t r, g, b, a;
-};
+// One sample per pixel centre (no antialiasing): hard edges, as the palette images
+// need. `scale` draws the icon of `size` pixels that many times larger, with one
+// sample per pixel of the larger image.
+QImage drawSharp(int size, int scale = 1)
+{
+    const Window w = windowFor(size);
+    const int pixels = size * scale;
+    QImage image(pixels, pixels, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+
+    // The window is drawn column by column, each column a black run with the title
+    // band and the body inside it. The outline lies inside the shape. Sloped edges
+    // are measured vertically: they are shallow, and a vertical width of one pixel
+    // puts exactly one pixel centre in every column, which gives gap-free lines
+    // without smoothing. Heights are scaled by a power of two, which is exact.
+    const double s = w.stroke;
+    for (int column = 0; column < pixels; ++column) {
+        const double x = (column + 0.5) / scale;
+        if (x < w.left || x >= w.right)
+            continue;
+        const double u = (x - w.left) / (w.right - w.left);
+        const double top = w.topLeft + u * (w.topRight - w.topLeft);
+        const double bottom = w.bottomLeft + u * (w.bottomRight - w.bottomLeft);
+        fillColumn(painter, column, top * scale, bottom * scale, black);
+        if (x < w.left + s || x >= w.right - s)
+            continue;
+        const double titleBottom = top + w.titleFraction * (bottom - top);
+        fillColumn(painter, column, (top + s) * scale, std::min(titleBottom, bottom - s) * scale, cyan);
+        fillColumn(painter, column, (titleBottom + s) * scale, (bottom - s) * scale, white);
+    }
+    return image;
+}
 
 // The PNG images. Up to 32 pixels the lines are one pixel wide, and smoothing them
 // only smears each sloped edge over two grey rows, so small sizes keep hard pixels.
-// Larger ones are supersampled: partly covered pixels get blended colour and alpha.
-std::vector<Rgba> drawRgba(int size)
+// Larger ones are supersampled: drawn sharp on a grid x grid finer raster and
+// averaged, so partly covered pixels get blended colour and alpha.
+QImage drawSmooth(int size)
 {
-    if (size <= 32) {
-        std::vector<Rgba> pixels;
-        for (Ink ink : drawSharp(size)) {
-            const Rgb c = colourOf(ink);
-            pixels.push_back({c.r, c.g, c.b, static_cast<std::uint8_t>(ink == Ink::None ? 0 : 255)});
-        }
-        return pixels;
-    }
+    if (size <= 32)
+        return drawSharp(size);
     constexpr int grid = 8; // samples per pixel along each axis
-    const Window w = windowFor(size);
-    std::vector<Rgba> pixels(static_cast<std::size_t>(size) * size);
+    const QImage fine = drawSharp(size, grid);
+    QImage image(size, size, QImage::Format_ARGB32);
     for (int y = 0; y < size; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size; ++x) {
             int covered = 0;
             int r = 0, g = 0, b = 0;
             for (int sy = 0; sy < grid; ++sy) {
+                const auto* row = reinterpret_cast<const QRgb*>(fine.constScanLine(y * grid + sy));
                 for (int sx = 0; sx < grid; ++sx) {
-                    const Ink ink = w.at(x + (sx + 0.5) / grid, y + (sy + 0.5) / grid);
-                    if (ink == Ink::None)
+                    const QRgb c = row[x * grid + sx];
+                    if (qAlpha(c) == 0)
                         continue;
-                    const Rgb c = colourOf(ink);
-                    r += c.r;
-                    g += c.g;
-                    b += c.b;
+                    r += qRed(c);
+                    g += qGreen(c);
+                    b += qBlue(c);
                     ++covered;
                 }
             }
-            Rgba& p = pixels[static_cast<std::size_t>(y) * size + x];
             if (covered == 0) {
-                p = {0, 0, 0, 0};
+                out[x] = qRgba(0, 0, 0, 0);
                 continue;
             }
-            const auto average = [covered](int sum) {
-                return static_cast<std::uint8_t>((sum + covered / 2) / covered);
-            };
-            p = {average(r), average(g), average(b),
-                 static_cast<std::uint8_t>((covered * 255 + grid * grid / 2) / (grid * grid))};
+            // The colour is that of the covered samples alone; coverage goes to alpha.
+            const auto average = [covered](int sum) { return (sum + covered / 2) / covered; };
+            out[x] = qRgba(average(r), average(g), average(b),
+                           (covered * 255 + grid * grid / 2) / (grid * grid));
         }
     }
-    return pixels;
+    return image;
 }
 
 // ---------------------------------------------------------------------------
-// Byte helpers
+// Windows icon
 
 void put16le(Bytes& out, std::uint32_t v)
 {
@@ -179,29 +171,19 @@ void put32le(Bytes& out, std::uint32_t v)
     put16le(out, v >> 16);
 }
 
-void put32be(Bytes& out, std::uint32_t v)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-// ---------------------------------------------------------------------------
-// Windows icon
-
 // The sixteen colours of the standard VGA palette in the order Windows uses for
 // 4-bit images, where cyan is exactly (0,255,255).
-constexpr std::array<Rgb, 16> vga16{{
-    {0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0},
-    {0, 0, 128}, {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
-    {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-    {0, 0, 255}, {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+constexpr std::array<QRgb, 16> vga16{{
+    0xFF000000, 0xFF800000, 0xFF008000, 0xFF808000,
+    0xFF000080, 0xFF800080, 0xFF008080, 0xFFC0C0C0,
+    0xFF808080, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00,
+    0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFFFFFFF,
 }};
 constexpr std::uint8_t vgaBlack = 0;
 constexpr std::uint8_t vgaCyan = 14;
 constexpr std::uint8_t vgaWhite = 15;
-static_assert(vga16[vgaCyan].r == 0 && vga16[vgaCyan].g == 255 && vga16[vgaCyan].b == 255);
 
-constexpr std::array<Rgb, 2> mono{{{0, 0, 0}, {255, 255, 255}}};
+constexpr std::array<QRgb, 2> mono{{0xFF000000, 0xFFFFFFFF}};
 
 struct IconImage {
     int size;
@@ -219,7 +201,7 @@ std::size_t rowBytes(int width, int bitsPerPixel)
 // sixteen-colour palette.
 IconImage makeIconImage(int size, int bitsPerPixel)
 {
-    const std::vector<Ink> inks = drawSharp(size);
+    const QImage sharp = drawSharp(size);
     const std::size_t xorRow = rowBytes(size, bitsPerPixel);
     const std::size_t andRow = rowBytes(size, 1);
     Bytes xorBits(xorRow * size, 0);
@@ -229,24 +211,19 @@ IconImage makeIconImage(int size, int bitsPerPixel)
         // DIBs are stored bottom row first.
         const std::size_t row = static_cast<std::size_t>(size - 1 - y);
         for (int x = 0; x < size; ++x) {
-            const Ink ink = inks[static_cast<std::size_t>(y) * size + x];
-            std::uint8_t index = 0;
-            bool transparent = false;
-            switch (ink) {
-            case Ink::None: transparent = true; break;
-            case Ink::Outline: index = vgaBlack; break;
-            case Ink::Body: index = bitsPerPixel == 1 ? 1 : vgaWhite; break;
-            case Ink::Title:
-                // Two colours have no cyan: a checkerboard reads as a grey bar,
-                // clearly apart from the white body and the black outline.
-                index = bitsPerPixel == 1 ? static_cast<std::uint8_t>((x + y) & 1) : vgaCyan;
-                break;
-            }
-            if (transparent) {
+            const QRgb c = sharp.pixel(x, y);
+            if (qAlpha(c) == 0) {
                 // AND bit set and XOR colour black leaves the screen untouched.
                 andBits[row * andRow + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
                 continue;
             }
+            std::uint8_t index = vgaBlack;
+            if (qRgb(qRed(c), qGreen(c), qBlue(c)) == white)
+                index = bitsPerPixel == 1 ? 1 : vgaWhite;
+            else if (qRgb(qRed(c), qGreen(c), qBlue(c)) == cyan)
+                // Two colours have no cyan: a checkerboard reads as a grey bar,
+                // clearly apart from the white body and the black outline.
+                index = bitsPerPixel == 1 ? static_cast<std::uint8_t>((x + y) & 1) : vgaCyan;
             if (bitsPerPixel == 1)
                 xorBits[row * xorRow + x / 8] |= static_cast<std::uint8_t>(index << (7 - x % 8));
             else
@@ -268,10 +245,10 @@ IconImage makeIconImage(int size, int bitsPerPixel)
     put32le(d, 0);                  // biClrUsed: the full palette
     put32le(d, 0);                  // biClrImportant
     const auto putPalette = [&d](const auto& palette) {
-        for (const Rgb& c : palette) {
-            d.push_back(c.b); // RGBQUAD order
-            d.push_back(c.g);
-            d.push_back(c.r);
+        for (QRgb c : palette) {
+            d.push_back(static_cast<std::uint8_t>(qBlue(c))); // RGBQUAD order
+            d.push_back(static_cast<std::uint8_t>(qGreen(c)));
+            d.push_back(static_cast<std::uint8_t>(qRed(c)));
             d.push_back(0);
         }
     };
@@ -308,111 +285,25 @@ Bytes encodeIco(const std::vector<IconImage>& images)
 }
 
 // ---------------------------------------------------------------------------
-// PNG
 
-constexpr std::array<std::uint32_t, 256> crcTable = [] {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
-
-std::uint32_t crc32(const std::uint8_t* data, std::size_t length)
+// QSaveFile writes beside the target and renames into place, so an interrupted run
+// never leaves a truncated image that a later build would take as up to date.
+bool writeIco(const QString& path, const Bytes& data)
 {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < length; ++i)
-        c = crcTable[(c ^ data[i]) & 0xFFu] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly)
+        && file.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()))
+               == static_cast<qint64>(data.size())
+        && file.commit();
 }
 
-std::uint32_t adler32(const Bytes& data)
+bool writePng(const QString& path, const QImage& image)
 {
-    constexpr std::uint32_t mod = 65521;
-    std::uint32_t a = 1, b = 0;
-    for (std::uint8_t byte : data) {
-        a = (a + byte) % mod;
-        b = (b + a) % mod;
-    }
-    return (b << 16) | a;
-}
-
-void putChunk(Bytes& out, const char (&type)[5], const Bytes& data)
-{
-    put32be(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put32be(out, crc32(out.data() + start, out.size() - start)); // type and data
-}
-
-// zlib stream made of stored deflate blocks
-Bytes zlibStored(const Bytes& raw)
-{
-    Bytes out{0x78, 0x01}; // deflate, 32 KiB window, no preset dictionary; header % 31 == 0
-    constexpr std::size_t maxBlock = 65535;
-    std::size_t pos = 0;
-    do {
-        const std::size_t length = std::min(maxBlock, raw.size() - pos);
-        const bool last = pos + length == raw.size();
-        out.push_back(last ? 1 : 0); // BFINAL, BTYPE 00; the header ends on a byte boundary
-        put16le(out, static_cast<std::uint32_t>(length));
-        put16le(out, static_cast<std::uint32_t>(~length & 0xFFFFu));
-        out.insert(out.end(), raw.begin() + static_cast<std::ptrdiff_t>(pos),
-                   raw.begin() + static_cast<std::ptrdiff_t>(pos + length));
-        pos += length;
-    } while (pos < raw.size());
-    put32be(out, adler32(raw));
-    return out;
-}
-
-Bytes encodePng(int size, const std::vector<Rgba>& pixels)
-{
-    Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-    Bytes header;
-    put32be(header, static_cast<std::uint32_t>(size)); // width
-    put32be(header, static_cast<std::uint32_t>(size)); // height
-    header.push_back(8);                               // bits per channel
-    header.push_back(6);                               // colour type: RGBA
-    header.push_back(0);                               // compression: deflate
-    header.push_back(0);                               // filter method 0
-    header.push_back(0);                               // no interlace
-    putChunk(out, "IHDR", header);
-
-    Bytes raw;
-    raw.reserve(static_cast<std::size_t>(size) * (1 + 4 * static_cast<std::size_t>(size)));
-    for (int y = 0; y < size; ++y) {
-        raw.push_back(0); // filter type None
-        for (int x = 0; x < size; ++x) {
-            const Rgba& p = pixels[static_cast<std::size_t>(y) * size + x];
-            raw.insert(raw.end(), {p.r, p.g, p.b, p.a});
-        }
-    }
-    putChunk(out, "IDAT", zlibStored(raw));
-    putChunk(out, "IEND", {});
-    return out;
-}
-
-// ---------------------------------------------------------------------------
-
-// Written beside the target and renamed into place, so an interrupted run never
-// leaves a truncated image that a later build would take as up to date.
-void writeFile(const fs::path& path, const Bytes& data)
-{
-    fs::path temporary = path;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        out.close();
-        if (!out)
-            throw std::runtime_error("cannot write " + temporary.string());
-    }
-    fs::rename(temporary, path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, "png");
+    return writer.write(image) && file.commit();
 }
 
 } // namespace
@@ -423,19 +314,23 @@ int main(int argc, char** argv)
         std::cerr << "usage: " << (argc > 0 ? argv[0] : "mkicon") << " OUTPUT_DIRECTORY\n";
         return 2;
     }
-    try {
-        const fs::path dir = argv[1];
-        fs::create_directories(dir);
-
-        writeFile(dir / "hivarnisse.ico",
-                  encodeIco({makeIconImage(32, 1), makeIconImage(32, 4), makeIconImage(16, 4)}));
-
-        for (int size : {16, 32, 48, 64, 128, 256})
-            writeFile(dir / ("hivarnisse-" + std::to_string(size) + ".png"),
-                      encodePng(size, drawRgba(size)));
-    } catch (const std::exception& e) {
-        std::cerr << "mkicon: " << e.what() << '\n';
+    const QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::cerr << "mkicon: cannot create " << argv[1] << '\n';
         return 1;
+    }
+
+    const QString ico = dir.filePath(QStringLiteral("hivarnisse.ico"));
+    if (!writeIco(ico, encodeIco({makeIconImage(32, 1), makeIconImage(32, 4), makeIconImage(16, 4)}))) {
+        std::cerr << "mkicon: cannot write " << ico.toStdString() << '\n';
+        return 1;
+    }
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString png = dir.filePath(QStringLiteral("hivarnisse-%1.png").arg(size));
+        if (!writePng(png, drawSmooth(size))) {
+            std::cerr << "mkicon: cannot write " << png.toStdString() << '\n';
+            return 1;
+        }
     }
     return 0;
 }
