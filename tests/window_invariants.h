@@ -54,6 +54,15 @@ inline std::string StateFault(const frmMain& w)
     return {};
 }
 
+// A refresh writes the stored temperature in a form the window reads back as the same text.
+inline std::string RefreshedTemperatureFault(const frmMain& w)
+{
+    float t = 0;
+    const QString text = w.txtT->text();
+    if (numtext::TextToSingle(text, t) == numtext::Parse::Ok && numtext::SingleToText(t) == text) return {};
+    return "txtT shows '" + text.toStdString() + "', which does not read back";
+}
+
 // The text a calculation with the window's stored inputs must show, worked out afresh:
 // the engine's kilobars in GPa, in whole hundredths with halves to even; empty when the
 // engine leaves the pressure alone or the hundredths do not fit 32 bits.
