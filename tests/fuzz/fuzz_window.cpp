@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         case 1:  // ... or leaves the selection as it was (another mouse button)
             w.optStandard_MouseUp(index, 2, 0, 0, 0);
             break;
-        case 2:  // the keyboard moves the selection without telling the window
-            w.optStandard.Select(index);
+        case 2:  // the keyboard (an arrow key, Space) clicks an option
+            w.optStandard(index)->click();
             break;
         case 3: w.cmdhklPlus_MouseUp(1, 0, 0, 0); break;
         case 4: w.cmdhklMinus_MouseUp(4, 0, 0, 0); break;
