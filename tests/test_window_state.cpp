@@ -177,6 +177,28 @@ TEST_F(WindowTest, AKeyboardChangeOfTheStandardTakesTheStateAlong)
     EXPECT_EQ(w->txtDiffractionInfo->text(), "2.8");
 }
 
+// A complaint explains the text it was made about; the refresh that rewrites the box
+// takes it away, and a box left alone keeps it.
+TEST_F(WindowTest, ARewrittenBoxLosesItsReason)
+{
+    ChooseNaCl();
+    Calc("warm", "5.64");
+    ASSERT_EQ(w->txtT->toolTip(), "Not a number");
+    Plus();
+    EXPECT_EQ(w->txtT->text(), "25");
+    EXPECT_EQ(w->txtT->toolTip(), "");
+    Calc("-300", "5.64");
+    ASSERT_EQ(w->txtT->toolTip(), "Below absolute zero");
+    Minus();
+    EXPECT_EQ(w->txtT->toolTip(), "");
+
+    Calc("25", "x");
+    Plus();
+    EXPECT_EQ(w->txtDiffractionInfo->toolTip(), "Not a number") << "its text is still the one refused";
+    ChooseCsCl();
+    EXPECT_EQ(w->txtDiffractionInfo->toolTip(), "");
+}
+
 TEST_F(WindowTest, AnOptionIsHitAnywhereInItsRectangle)
 {
     controls::OptionButton* nacl = w->optStandard(0);

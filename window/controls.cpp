@@ -59,6 +59,7 @@ void TextBox::SetText(const QString& text)
 {
     setText(text);
     setCursorPosition(0);
+    setToolTip({});
 }
 
 void TextBox::SetTextColor(const QColor& color)

@@ -45,7 +45,8 @@ class TextBox : public QLineEdit {
 public:
     explicit TextBox(QWidget* container);
     QString Text() const;
-    // Replaces the whole text and shows it from its start.
+    // Replaces the whole text and shows it from its start. A reason given in the tooltip
+    // was about the old text, so it goes with it.
     void SetText(const QString& text);
     void SetTextColor(const QColor& color);
 };
