@@ -5,7 +5,11 @@
 
 #include <QApplication>
 
+#include <cfloat>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -162,6 +166,54 @@ TEST(NumberText, ReadsAndWritesInTheUserLocale)
     EXPECT_EQ(numtext::DoubleToText(0.1 + 0.2), "0.3");  // 15 digits hide the last bit
 }
 
+// Every locale Qt knows writes the window's numbers in one form, reads them back, and reads
+// what Qt itself writes there: the locale's digits, minus sign, exponent and direction marks.
+TEST(NumberText, EveryLocaleReadsBackWhatTheWindowAndQtWrite)
+{
+    struct Case {
+        double value;
+        bool single;       // written with 7 digits, else 15
+        const char* text;  // with "." where the locale's decimal separator goes
+    };
+    const Case cases[] = {
+        {-50, true, "-50"},          {-273.15, true, "-273.15"},           {4.11904, true, "4.11904"},
+        {-0.0, true, "0"},           {1e7, true, "1e+07"},                 {-12345678, true, "-1.234568e+07"},
+        {1.5e-7, true, "1.5e-07"},   {FLT_MAX, true, "3.402823e+38"},      {-FLT_TRUE_MIN, true, "-1.401298e-45"},
+        {-2.78, false, "-2.78"},     {-21474836.48, false, "-21474836.48"}, {1e15, false, "1e+15"},
+    };
+    const auto all = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    ASSERT_GT(all.size(), 500);
+    for (QLocale locale : all) {
+        QLocale::setDefault(locale);
+        locale.setNumberOptions(QLocale::OmitGroupSeparator);  // as a user types
+        for (const Case& c : cases) {
+            SCOPED_TRACE(locale.name().toStdString() + " " + c.text);
+            const QString text =
+                c.single ? numtext::SingleToText(static_cast<float>(c.value)) : numtext::DoubleToText(c.value);
+            ASSERT_EQ(text, QString::fromLatin1(c.text).replace(QLatin1Char('.'), locale.decimalPoint()));
+            double exact = 0;
+            std::from_chars(c.text, c.text + std::strlen(c.text), exact);
+            float back = 0, native = 0;
+            ASSERT_EQ(numtext::TextToSingle(text, back), numtext::Parse::Ok);
+            EXPECT_EQ(back, static_cast<float>(exact));
+            const QString qt = locale.toString(c.value, 'g', c.single ? 7 : 15);
+            ASSERT_EQ(numtext::TextToSingle(qt, native), numtext::Parse::Ok) << qt.toStdString();
+            EXPECT_EQ(native, back) << qt.toStdString();
+        }
+    }
+    // Still refused: a point in a decimal-comma locale, group separators, a sign or marks alone.
+    const std::tuple<const char*, const char*, numtext::Parse> refused[] = {
+        {"sv_SE", "2.75", numtext::Parse::NotANumber}, {"he_IL", "1,000", numtext::Parse::NotANumber},
+        {"ar_EG", "\u0661\u066C\u0660\u0660\u0660", numtext::Parse::NotANumber},
+        {"fa_IR", "\u200E\u2212", numtext::Parse::NotANumber}, {"he_IL", "\u200E ", numtext::Parse::Empty}};
+    for (const auto& [name, text, result] : refused) {
+        QLocale::setDefault(QLocale(QLatin1String(name)));
+        float value = 0;
+        EXPECT_EQ(numtext::TextToSingle(QString::fromUtf8(text), value), result) << name;
+    }
+    QLocale::setDefault(QLocale::c());
+}
+
 TEST_F(WindowTest, AGermanUserTypesDecimalCommas)
 {
     w.reset();
@@ -174,6 +226,34 @@ TEST_F(WindowTest, AGermanUserTypesDecimalCommas)
     EXPECT_EQ(Calc("25", "2,8"), "2,76");
     EXPECT_EQ(Calc("25", "2.8"), "2,76") << "a refused number keeps the last result";
     EXPECT_EQ(w->txtDiffractionInfo->toolTip(), "Not a number");
+}
+
+// In right-to-left locales and those with a minus sign of their own, a negative
+// temperature typed as the locale writes it survives the refresh that writes it back, and
+// the next calculation reads it again; every box shows ASCII digits.
+TEST_F(WindowTest, NegativeNumbersSurviveTheRefreshInEveryScript)
+{
+    ChooseNaCl();
+    Plus(5);  // 4 0 0
+    const QString cold = Calc("-50", "1.5");
+    ASSERT_TRUE(cold.startsWith('-'));
+    for (const char* name : {"he_IL", "ar_EG", "ar_SA", "fa_IR", "ur_PK", "ps_AF", "sv_SE", "nb_NO", "fi_FI"}) {
+        SCOPED_TRACE(name);
+        const QLocale locale{QLatin1String(name)};
+        StartIn(locale);
+        const auto local = [&](QString text) { return text.replace(QLatin1Char('.'), locale.decimalPoint()); };
+        ChooseNaCl();
+        EXPECT_EQ(w->txtDiffractionInfo->text(), local("5.64"));
+        Plus(5);
+        EXPECT_EQ(Calc(locale.toString(-50), locale.toString(1.5)), local(cold));
+        Plus();
+        Minus();
+        EXPECT_EQ(w->txtT->text(), "-50");
+        w->txtPressure->SetText({});
+        Click(w->cmdCalc);
+        EXPECT_EQ(w->txtPressure->text(), local(cold));
+        EXPECT_EQ(w->txtT->toolTip(), "");
+    }
 }
 
 struct Bad {

@@ -127,7 +127,7 @@ TEST_F(WindowTest, AnyMouseButtonReleasedOverAStepButtonSteps)
     EXPECT_EQ(w->hkl2Index, 1);
 }
 
-TEST_F(WindowTest, KeyboardActivationOfStepAndOptionButtonsRunsNothing)
+TEST_F(WindowTest, KeyboardActivationOfStepButtonsRunsNothing)
 {
     Plus(2);
     for (controls::PushButton* button : {w->cmdhklPlus, w->cmdhklMinus}) {
@@ -138,20 +138,65 @@ TEST_F(WindowTest, KeyboardActivationOfStepAndOptionButtonsRunsNothing)
         }
     }
 
-    // Arrow keys move only the visible selection; the next mouse release on either
-    // option (even one that changes nothing) brings the state along.
+    // An arrow key moves the selection and the state with it; a mouse release on either
+    // option (even one that changes nothing) runs the standard command again.
     w->optStandard(1)->setFocus();
     QTest::keyClick(w->optStandard(1), Qt::Key_Up);
     EXPECT_TRUE(w->optStandard.Selected(0));
-    EXPECT_EQ(w->StandardName, "CsCl");
+    EXPECT_EQ(w->StandardName, "NaCl");
+    Plus(2);
     EXPECT_EQ(w->hkl2Index, 3);
-    EXPECT_EQ(w->txtPeak->text(), "1 1 1");
 
     Click(w->optStandard(1), Qt::RightButton);
     EXPECT_TRUE(w->optStandard.Selected(0)) << "a right click selects nothing";
     EXPECT_EQ(w->StandardName, "NaCl");
     EXPECT_EQ(w->hkl2Index, 1);
     EXPECT_EQ(w->txtDiffractionInfo->text(), "5.64");
+}
+
+// The window never shows one standard and computes with the other: an arrow key in the
+// option group runs the standard command; Space on the selected option changes nothing.
+TEST_F(WindowTest, AKeyboardChangeOfTheStandardTakesTheStateAlong)
+{
+    Plus(2);
+    w->optStandard(1)->setFocus(Qt::BacktabFocusReason);  // Shift+Tab onto the selected CsCl
+    QTest::keyClick(w->optStandard(1), Qt::Key_Up);
+    EXPECT_EQ(w->txtPeak->text(), "L.P.");
+    EXPECT_EQ(w->txtDiffractionInfo->text(), "5.64");
+    Click(w->cmdCalc);
+    EXPECT_EQ(w->txtPressure->text(), "0") << "ambient NaCl, not a stretched CsCl";
+
+    w->optStandard(0)->setFocus();
+    QTest::keyClick(w->optStandard(0), Qt::Key_Down);
+    EXPECT_EQ(w->StandardName, "CsCl");
+    Plus();
+    Type(w->txtDiffractionInfo, "2.8");
+    w->optStandard(1)->setFocus();
+    QTest::keyClick(w->optStandard(1), Qt::Key_Space);
+    EXPECT_EQ(w->hkl2Index, 2);
+    EXPECT_EQ(w->txtDiffractionInfo->text(), "2.8");
+}
+
+// A complaint explains the text it was made about; the refresh that rewrites the box
+// takes it away, and a box left alone keeps it.
+TEST_F(WindowTest, ARewrittenBoxLosesItsReason)
+{
+    ChooseNaCl();
+    Calc("warm", "5.64");
+    ASSERT_EQ(w->txtT->toolTip(), "Not a number");
+    Plus();
+    EXPECT_EQ(w->txtT->text(), "25");
+    EXPECT_EQ(w->txtT->toolTip(), "");
+    Calc("-300", "5.64");
+    ASSERT_EQ(w->txtT->toolTip(), "Below absolute zero");
+    Minus();
+    EXPECT_EQ(w->txtT->toolTip(), "");
+
+    Calc("25", "x");
+    Plus();
+    EXPECT_EQ(w->txtDiffractionInfo->toolTip(), "Not a number") << "its text is still the one refused";
+    ChooseCsCl();
+    EXPECT_EQ(w->txtDiffractionInfo->toolTip(), "");
 }
 
 TEST_F(WindowTest, AnOptionIsHitAnywhereInItsRectangle)

@@ -26,6 +26,16 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
+    // The window as a user in this locale starts it.
+    void StartIn(const QLocale& locale)
+    {
+        w.reset();
+        QLocale::setDefault(locale);
+        w = std::make_unique<frmMain>();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    }
+
     void Click(QWidget* control, Qt::MouseButton button = Qt::LeftButton) { QTest::mouseClick(control, button); }
     void Plus(int times = 1)
     {
@@ -43,7 +53,10 @@ protected:
         box->setFocus();
         box->selectAll();
         QTest::keyClick(box, Qt::Key_Delete);
-        QTest::keyClicks(box, text);
+        for (const QChar c : text) {  // QTest spells out Latin-1 only; other scripts come as text
+            if (c.unicode() < 0x100) QTest::keyClick(box, c.toLatin1());
+            else QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
     }
     // Fills in temperature and spacing and presses "Calc ->"; returns the result box.
     QString Calc(const QString& temperature, const QString& spacing)

@@ -45,6 +45,10 @@ inline std::string StateFault(const frmMain& w)
     for (std::size_t i = 0; i < list->size(); ++i) {
         if (w.hkl2list[i] != (*list)[i].hkl2) return "wrong list entry " + std::to_string(i + 1);
     }
+    // The window computes with the standard it shows.
+    const int shown = w.StandardName == QLatin1String("NaCl") ? 0 : 1;
+    if (!w.optStandard.Selected(shown) || w.optStandard.Selected(1 - shown))
+        return "the option shown is not " + w.StandardName.toStdString();
     if (w.hkl2Index < 1 || w.hkl2Index > w.hkl2Count) return "position " + std::to_string(w.hkl2Index);
     const Reflection& at = (*list)[static_cast<std::size_t>(w.hkl2Index - 1)];
     if (w.txthkl2->text() != QString::number(at.hkl2)) return "txthkl2 shows " + w.txthkl2->text().toStdString();
@@ -52,6 +56,15 @@ inline std::string StateFault(const frmMain& w)
     const float ref = w.StandardName == QLatin1String("NaCl") ? 5.64f : 4.11904f;
     if (w.LatticeRef != ref) return "lattice parameter " + std::to_string(w.LatticeRef);
     return {};
+}
+
+// A refresh writes the stored temperature in a form the window reads back as the same text.
+inline std::string RefreshedTemperatureFault(const frmMain& w)
+{
+    float t = 0;
+    const QString text = w.txtT->text();
+    if (numtext::TextToSingle(text, t) == numtext::Parse::Ok && numtext::SingleToText(t) == text) return {};
+    return "txtT shows '" + text.toStdString() + "', which does not read back";
 }
 
 // The text a calculation with the window's stored inputs must show, worked out afresh:

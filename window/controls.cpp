@@ -1,9 +1,12 @@
 #include "window/controls.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+
+#include <utility>
 
 namespace controls {
 
@@ -22,6 +25,12 @@ QFont DialogFont(const QFont& base)
 
 namespace {
 
+int16_t KeysHeld(Qt::KeyboardModifiers mods)
+{
+    return static_cast<int16_t>((mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0) |
+                                (mods & Qt::AltModifier ? 4 : 0));
+}
+
 MouseArgs ArgsOf(const QMouseEvent* e)
 {
     MouseArgs a;
@@ -31,9 +40,7 @@ MouseArgs ArgsOf(const QMouseEvent* e)
     case Qt::MiddleButton: a.Button = 4; break;
     default: a.Button = 0; break;
     }
-    const Qt::KeyboardModifiers mods = e->modifiers();
-    a.Shift = static_cast<int16_t>((mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0) |
-                                   (mods & Qt::AltModifier ? 4 : 0));
+    a.Shift = KeysHeld(e->modifiers());
     a.X = static_cast<float>(e->position().x() * TwipsPerPixel);
     a.Y = static_cast<float>(e->position().y() * TwipsPerPixel);
     return a;
@@ -52,6 +59,7 @@ void TextBox::SetText(const QString& text)
 {
     setText(text);
     setCursorPosition(0);
+    setToolTip({});
 }
 
 void TextBox::SetTextColor(const QColor& color)
@@ -85,6 +93,9 @@ void PushButton::keyPressEvent(QKeyEvent* e)
 OptionButton::OptionButton(const QString& caption, int16_t index, QWidget* container)
     : QRadioButton(caption, container), index_(index)
 {
+    // Qt clicks a member for the arrow keys and Space as for the mouse, and never for
+    // setChecked.
+    connect(this, &QAbstractButton::clicked, this, &OptionButton::AfterClick);
 }
 
 bool OptionButton::hitButton(const QPoint& pos) const
@@ -94,8 +105,29 @@ bool OptionButton::hitButton(const QPoint& pos) const
 
 void OptionButton::mouseReleaseEvent(QMouseEvent* e)
 {
+    releasing_ = true;
     QRadioButton::mouseReleaseEvent(e);
+    releasing_ = false;
     emit MouseUp(index_, ArgsOf(e));
+}
+
+void OptionButton::nextCheckState()
+{
+    const bool before = isChecked();
+    QRadioButton::nextCheckState();
+    selectedByClick_ = !before && isChecked();
+}
+
+void OptionButton::AfterClick()
+{
+    // A click on the member already selected changes nothing, and the mouse has its own
+    // report in MouseUp.
+    if (!std::exchange(selectedByClick_, false) || releasing_) {
+        return;
+    }
+    MouseArgs a;
+    a.Shift = KeysHeld(QGuiApplication::keyboardModifiers());
+    emit Chosen(index_, a);
 }
 
 Frame::Frame(const QString& caption, QWidget* container) : QGroupBox(caption, container)

@@ -45,7 +45,8 @@ class TextBox : public QLineEdit {
 public:
     explicit TextBox(QWidget* container);
     QString Text() const;
-    // Replaces the whole text and shows it from its start.
+    // Replaces the whole text and shows it from its start. A reason given in the tooltip
+    // was about the old text, so it goes with it.
     void SetText(const QString& text);
     void SetTextColor(const QColor& color);
 };
@@ -72,14 +73,24 @@ public:
 signals:
     // Raised after the release has had its effect on the selection.
     void MouseUp(int16_t Index, controls::MouseArgs args);
+    // Raised when the user selects this member other than by a mouse release: the arrow
+    // keys, Space, an accessibility tool. args carries no button (0) and the keys held.
+    // A selection made by the program (setChecked, OptionGroup::Select) raises nothing.
+    void Chosen(int16_t Index, controls::MouseArgs args);
 
 protected:
     // The whole rectangle is the button, not only the mark and the caption.
     bool hitButton(const QPoint& pos) const override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    // Runs only inside a click, before the selection changes.
+    void nextCheckState() override;
 
 private:
+    void AfterClick();
+
     int16_t index_;
+    bool releasing_ = false;  // inside a mouse release
+    bool selectedByClick_ = false;
 };
 
 // Option buttons addressed by member index; at most one of them is selected.

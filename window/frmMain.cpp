@@ -149,10 +149,14 @@ void frmMain::WireEvents()
     connect(cmdhklPlus, &controls::PushButton::MouseUp, this,
             [this](controls::MouseArgs a) { cmdhklPlus_MouseUp(a.Button, a.Shift, a.X, a.Y); });
     for (std::size_t i = 0; i < optStandard.Count(); ++i) {
-        connect(optStandard(static_cast<int>(i)), &controls::OptionButton::MouseUp, this,
-                [this](int16_t index, controls::MouseArgs a) {
-                    optStandard_MouseUp(index, a.Button, a.Shift, a.X, a.Y);
-                });
+        const auto standardUp = [this](int16_t index, controls::MouseArgs a) {
+            optStandard_MouseUp(index, a.Button, a.Shift, a.X, a.Y);
+        };
+        controls::OptionButton* option = optStandard(static_cast<int>(i));
+        connect(option, &controls::OptionButton::MouseUp, this, standardUp);
+        // A selection moved by the keyboard takes the state along at once, as a release
+        // would: the window must never show one standard and compute with the other.
+        connect(option, &controls::OptionButton::Chosen, this, standardUp);
     }
 }
 

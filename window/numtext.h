@@ -1,4 +1,9 @@
 // Conversions between numbers and the text of the window's boxes, in the user's locale.
+//
+// The window writes every number the same way in every locale: ASCII digits, a plain "-"
+// for negatives, "e" before an exponent, and only the decimal separator taken from the
+// locale. The reader also takes what the locale itself would write: its own digits, its
+// minus sign and exponent symbol, and the direction marks around them.
 #pragma once
 
 #include <QString>

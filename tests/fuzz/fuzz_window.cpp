@@ -1,8 +1,9 @@
 // The calculator window, headless, under arbitrary sequences of the user's commands:
 // standard choices, reflection steps, any UTF-8 text in the two input boxes, and
-// calculations, in a locale with a decimal point or a decimal comma. After every command
-// the state and the boxes must agree, and the result box must show either its old text
-// or exactly what the engine gives for the stored inputs.
+// calculations, in a locale with a decimal point or a decimal comma, with digits, minus
+// signs and direction marks of its own. After every command the state and the boxes must
+// agree, a refreshed temperature must read back, and the result box must show either its
+// old text or exactly what the engine gives for the stored inputs.
 #include "tests/fuzz/fuzz_bytes.h"
 #include "tests/window_invariants.h"
 
@@ -55,7 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     FuzzBytes in(data, size);
     static const QLocale locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
-                                      QLocale(QLocale::French, QLocale::France)};
+                                      QLocale(QLocale::French, QLocale::France), QLocale(QStringLiteral("he_IL")),
+                                      QLocale(QStringLiteral("ar_EG")), QLocale(QStringLiteral("fa_IR")),
+                                      QLocale(QStringLiteral("sv_SE"))};
     QLocale::setDefault(locales[in.Take<uint8_t>() % std::size(locales)]);
 
     frmMain w;
@@ -72,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         case 1:  // ... or leaves the selection as it was (another mouse button)
             w.optStandard_MouseUp(index, 2, 0, 0, 0);
             break;
-        case 2:  // the keyboard moves the selection without telling the window
-            w.optStandard.Select(index);
+        case 2:  // the keyboard (an arrow key, Space) clicks an option
+            w.optStandard(index)->click();
             break;
         case 3: w.cmdhklPlus_MouseUp(1, 0, 0, 0); break;
         case 4: w.cmdhklMinus_MouseUp(4, 0, 0, 0); break;
@@ -83,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         }
         Check(invariants::StateFault(w));
         Check(invariants::PressureFault(w, before, op % 8 == 7));
+        if (op % 8 < 5 && op % 8 != 2) Check(invariants::RefreshedTemperatureFault(w));  // these refresh
     }
     // Whatever the input ended with, calculate once more.
     const QString before = w.txtPressure->text();
