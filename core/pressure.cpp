@@ -155,7 +155,15 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
     if (!std::isnan(sigmaT) && !(sigmaT >= 0 && std::isfinite(sigmaT))) {
         return Failed("sigma_t must be a number of kelvin, 0 or more", n);
     }
-    std::vector<double> a(peaks.size()), sa(peaks.size());
+    // Each peak's lattice parameter and its sigma, recomputed where needed rather than stored:
+    // the same arithmetic each time, and no allocation per call (callers fit millions of single
+    // peaks from numpy arrays).
+    const auto latticeOf = [&](std::size_t i) {
+        return LatticeParameter(static_cast<float>(peaks[i].d), peaks[i].reflection.n);
+    };
+    const auto sigmaOf = [&](std::size_t i) {
+        return peaks[i].sigmaD * std::sqrt(static_cast<double>(peaks[i].reflection.n));
+    };
     int withSigma = 0;
     for (std::size_t i = 0; i < peaks.size(); ++i) {
         const Peak& p = peaks[i];
@@ -164,12 +172,10 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
         const float d = static_cast<float>(p.d);
         if (!(p.d > 0) || !std::isfinite(p.d)) return Failed("d must be a positive number" + which, n);
         if (!std::isfinite(d) || !(d > 0)) return Failed("d out of range" + which, n);
-        a[i] = LatticeParameter(d, p.reflection.n);
         if (!std::isnan(p.sigmaD)) {
             if (!(p.sigmaD > 0) || !std::isfinite(p.sigmaD)) {
                 return Failed("sigma_d must be a positive number" + which, n);
             }
-            sa[i] = p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n));
             ++withSigma;
         }
     }
@@ -179,30 +185,37 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
 
     // Means taken as offsets from the first peak: equal values come out exactly, so one peak
     // gives the window's lattice parameter to the bit.
-    const double first = a[0];
+    const double first = latticeOf(0);
     double mean = first;
     double sigmaA = kNone;
     if (withSigma == n) {
         double sw = 0, swd = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            const double w = 1 / (sa[i] * sa[i]);
+        for (std::size_t i = 0; i < peaks.size(); ++i) {
+            const double sa = sigmaOf(i);
+            const double w = 1 / (sa * sa);
             sw += w;
-            swd += w * (a[i] - first);
+            swd += w * (latticeOf(i) - first);
         }
         if (!std::isfinite(sw) || !(sw > 0)) return Failed("sigma_d out of range", n);
         mean = first + swd / sw;
         sigmaA = 1 / std::sqrt(sw);
         if (n >= 2) {
             double chi = 0;
-            for (std::size_t i = 0; i < a.size(); ++i) chi += (a[i] - mean) * (a[i] - mean) / (sa[i] * sa[i]);
+            for (std::size_t i = 0; i < peaks.size(); ++i) {
+                const double sa = sigmaOf(i), dev = latticeOf(i) - mean;
+                chi += dev * dev / (sa * sa);
+            }
             sigmaA = std::max(sigmaA, std::sqrt(chi / ((n - 1) * sw)));
         }
     } else if (n >= 2) {
         double sum = 0;
-        for (double ai : a) sum += ai - first;
+        for (std::size_t i = 0; i < peaks.size(); ++i) sum += latticeOf(i) - first;
         mean = first + sum / n;
         double ss = 0;
-        for (double ai : a) ss += (ai - mean) * (ai - mean);
+        for (std::size_t i = 0; i < peaks.size(); ++i) {
+            const double dev = latticeOf(i) - mean;
+            ss += dev * dev;
+        }
         sigmaA = std::sqrt(ss / (n - 1)) / std::sqrt(static_cast<double>(n));
     }
 
