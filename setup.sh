@@ -3,6 +3,7 @@
 # "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind.
 set -e
 PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
+PKGS="$PKGS python3-dev pybind11-dev python3-numpy python3-pytest"
 [ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
 [ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
 
