@@ -156,6 +156,9 @@ Reflections ReadReflections(const py::object& hkl, const hv::Standard& standard)
             }
         }
         arr = arr.attr("astype")("U");
+    } else if (kind == 'U' && arr.dtype().attr("byteorder").cast<std::string>() == ">") {
+        // The characters are read as native UCS4 below.
+        arr = arr.attr("astype")(arr.dtype().attr("newbyteorder")("="));
     } else if (kind != 'U') {
         throw py::type_error("hkl must be a string or a sequence of strings (\"200\", \"2 0 0\", \"lp\"), not an "
                              "array of " + py::str(arr.dtype()).cast<std::string>());
@@ -490,7 +493,7 @@ PyResult FitPattern(const std::string& standardName, const py::object& tC, const
 // ---- spacing ----
 
 py::dict Spacing(const std::string& standardName, const py::object& tC, const py::object& pGpa, const py::object& hkl,
-                 const py::object& wavelength, int maxN)
+                 const py::object& wavelength, long long maxN)
 {
     const hv::Standard& standard = StandardArg(standardName);
     const float t = static_cast<float>(ScalarArg("t_c", tC));
@@ -516,7 +519,7 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     hv::SpacingResult s;
     {
         py::gil_scoped_release unlocked;
-        s = hv::SpacingsAt(standard, t, p, hkl.is_none() ? maxN : 0, lambda);
+        s = hv::SpacingsAt(standard, t, p, hkl.is_none() ? static_cast<int>(maxN) : 0, lambda);
     }
     if (s.status == hv::Status::Error) throw py::value_error(s.message);
 

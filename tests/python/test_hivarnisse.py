@@ -32,41 +32,13 @@ def test_worked_examples_as_one_array(standard):
     rows = [w for w in WORKED if w[0] == standard]
     _, t, hkl, d, expected = map(list, zip(*rows))
     r = hv.pressure(standard, t, hkl, d)
-    assert list(r.status) == ["ok"] * len(rows)
+    assert list(r.status) == ["ok"] * len(rows) and list(r.message) == [""] * len(rows)
     assert list(shown(r.p_gpa)) == expected
+    assert r.p_gpa.dtype == np.float32 and r.a.dtype == r.sigma_p_gpa.dtype == np.float64
     # Each element alone, as a 0-d call, gives the same single-precision number.
     for i, row in enumerate(rows):
         alone = hv.pressure(*row[:4])
         assert alone.p_gpa.shape == () and alone.p_gpa == r.p_gpa[i]
-
-
-@pytest.mark.parametrize("standard, hkl, d, a", [
-    ("NaCl", "200", 2.75, 5.5),           # d * sqrt(4), exact
-    ("NaCl", "400", 1.5, 6.0),
-    ("CsCl", "lp", 3.8, float(np.float32(3.8))),  # typed d narrowed to single
-    ("NaCl", "111", 3.25, float(np.float32(3.25)) * math.sqrt(3)),
-])
-def test_lattice_parameter_and_volume(standard, hkl, d, a):
-    r = hv.pressure(standard, 25, hkl, d)
-    a0 = {"NaCl": np.float32(5.64), "CsCl": np.float32(4.11904)}[standard]
-    assert r.a == a
-    assert r.v_ratio == pytest.approx((a / float(a0)) ** 3, rel=1e-7)
-
-
-@pytest.mark.parametrize("hkl", ["200", "2 0 0", "2,0,0", " 2, 0, 0 ", "-2 0 0", "0 0 2", "+2 0 0"])
-def test_ways_of_writing_a_reflection(hkl):
-    assert shown(hv.pressure("NaCl", 25, hkl, 2.75).p_gpa) == 215
-    assert shown(hv.pressure("nacl", 25, np.array([hkl], dtype=object), 2.75).p_gpa) == [215]
-
-
-def test_result_types():
-    r = hv.pressure("NaCl", 25, ["200", "210"], 2.75)
-    assert r.p_gpa.dtype == np.float32
-    assert {x.dtype for x in (r.a, r.sigma_a, r.v_ratio, r.sigma_p_gpa)} == {np.dtype(np.float64)}
-    assert r.status.dtype == np.dtype("<U7") and r.message.dtype == object
-    assert r.message[0] == "" and r.n_peaks is None
-    assert sorted(r.as_dict()) == ["a", "message", "p_gpa", "sigma_a", "sigma_p_gpa", "status", "v_ratio"]
-    assert "status=array(['ok', 'error']" in repr(r)
 
 
 # ---- Broadcasting: shapes, and every element equal to its own scalar call ----
@@ -103,8 +75,9 @@ def test_strided_and_foreign_inputs_read_like_plain_ones():
     t = rng.uniform(0, 500, (30, 40))
     hkl = ["200", "111", "220", "lp", "400"] * 2
     plain = hv.pressure("NaCl", np.ascontiguousarray(t.T[::2, ::3]), hkl, np.ascontiguousarray(d[::2, ::3]))
-    strided = hv.pressure("NaCl", t.T[::2, ::3], np.repeat(np.array(hkl, dtype=object), 3)[::3],
-                          np.asfortranarray(d)[::2, ::3])
+    strided = hv.pressure("NaCl", t.T[::2, ::3], np.repeat(np.array(hkl, dtype=">U3"), 3)[::3],
+                          np.asfortranarray(d)[::2, ::3].astype(">f8"))
+    assert np.array_equal(plain.p_gpa, hv.pressure("NaCl", t.T[::2, ::3], np.array(hkl, dtype=object), d[::2, ::3]).p_gpa)
     assert plain.p_gpa.shape == (20, 10) and len(set(plain.status.flat)) == 2  # ok and warning (lp)
     assert np.array_equal(plain.p_gpa, strided.p_gpa) and np.array_equal(plain.message, strided.message)
     # Integers and single precision are numbers like any other.
@@ -119,28 +92,17 @@ BAD = [
     (25, "200", NaN, NaN, NaN, "d must be a positive number"),
     (25, "200", 0.0, NaN, NaN, "d must be a positive number"),
     (25, "200", -2.75, NaN, NaN, "d must be a positive number"),
-    (25, "200", INF, NaN, NaN, "d must be a positive number"),
     (25, "200", 1e39, NaN, NaN, "d out of range"),
-    (25, "200", 1e-50, NaN, NaN, "d out of range"),
     (25, "lp", 1e-30, NaN, NaN, "spacing too small"),
     (25, "lp", 1e30, NaN, NaN, "too large"),
-    (-300, "200", 2.75, NaN, NaN, "below absolute zero"),
     (-273.16, "200", 2.75, NaN, NaN, "below absolute zero"),
     (NaN, "200", 2.75, NaN, NaN, "temperature out of range"),
-    (1e39, "200", 2.75, NaN, NaN, "temperature out of range"),
     (25, "210", 2.75, NaN, NaN, "NaCl has no reflection 2 1 0"),
-    (25, "100", 2.75, NaN, NaN, "all even or all odd"),
     (25, "000", 2.75, NaN, NaN, "0 0 0 is no lattice plane"),
-    (25, "2000", 2.75, NaN, NaN, "three indices"),
-    (25, "", 2.75, NaN, NaN, "is not h k l"),
-    (25, "2 0 0 0", 2.75, NaN, NaN, "is not h k l"),
-    (25, "1001 1 1", 2.75, NaN, NaN, "beyond 1000"),
     (25, "2\u00e9\u00e9", 2.75, NaN, NaN, "is not h k l"),
     (25, "200", 2.75, 0.0, NaN, "sigma_d must be a positive number"),
     (25, "200", 2.75, -0.001, NaN, "sigma_d must be a positive number"),
-    (25, "200", 2.75, INF, NaN, "sigma_d must be a positive number"),
     (25, "200", 2.75, NaN, -1.0, "sigma_t must be a number of kelvin"),
-    (25, "200", 2.75, NaN, INF, "sigma_t must be a number of kelvin"),
 ]
 
 
@@ -156,33 +118,21 @@ def test_bad_elements_leave_the_others_alone():
     assert list(r.status[n:]) == ["ok"] * n and list(shown(r.p_gpa[n:])) == [215] * n
 
 
-def test_warnings_keep_the_pressure():
-    # V/V0 outside 0.5 - 1.5: lp 4.3 compresses NaCl to 0.443, lp 6.5 expands it to 1.53.
-    r = hv.pressure("NaCl", 25, "lp", [4.3, 5.5, 6.5])
-    assert list(r.status) == ["warning", "ok", "warning"]
-    assert r.message[0] == "V/V0 = 0.4432 is below 0.5: outside the range of the equation of state"
-    assert "is above 1.5" in r.message[2]
-    assert r.p_gpa[0] > 80 and r.p_gpa[2] < 0
-
-
 ARGUMENT_ERRORS = [
-    (ValueError, "unknown standard \"NaCI\"", lambda: hv.pressure("NaCI", 25, "200", 2.75)),
-    (ValueError, "known are NaCl, KCl, CsCl", lambda: hv.pressure("", 25, "200", 2.75)),
+    (ValueError, "unknown standard \"NaCI\": known are NaCl, KCl, CsCl", lambda: hv.pressure("NaCI", 25, "200", 2.75)),
     (ValueError, "broadcast", lambda: hv.pressure("NaCl", [25, 26], "200", [1.0, 2.0, 3.0])),
-    (ValueError, "broadcast", lambda: hv.pressure("NaCl", 25, ["200", "220"], [2.75], sigma_d=[1, 2, 3])),
     (TypeError, "hkl must be a string", lambda: hv.pressure("NaCl", 25, 200, 2.75)),
     (TypeError, "not int", lambda: hv.pressure("NaCl", 25, np.array(["200", 220], dtype=object), 2.75)),
     (ValueError, "could not convert", lambda: hv.pressure("NaCl", 25, "200", "a lot")),
     (ValueError, "t_c must be a single number", lambda: hv.fit("NaCl", [25, 26], "200", 2.75)),
     (ValueError, "sigma_t must be a single number", lambda: hv.fit("NaCl", 25, "200", 2.75, sigma_t=[1, 2])),
     (ValueError, "one-dimensional", lambda: hv.fit("NaCl", 25, "200", [[2.75, 2.7]])),
-    (ValueError, "unknown standard", lambda: hv.fit("Au", 25, "200", 2.75)),
     (ValueError, "no pressure below -2.1", lambda: hv.spacing("CsCl", 25, -3)),
     (ValueError, "out of the model's reach", lambda: hv.spacing("NaCl", 25, 1e5)),
-    (ValueError, "absolute zero", lambda: hv.spacing("NaCl", -300, 1)),
     (ValueError, "wavelength", lambda: hv.spacing("NaCl", 25, 1, wavelength=-1)),
     (ValueError, "NaCl has no reflection 2 1 0", lambda: hv.spacing("NaCl", 25, 1, hkl=["200", "210"])),
     (ValueError, "max_n", lambda: hv.spacing("NaCl", 25, 1, max_n=0)),
+    (ValueError, "max_n", lambda: hv.spacing("NaCl", 25, 1, max_n=10**10)),
     (ValueError, "16 bits", lambda: hv.Kolvane(40000, 25, 0)),
 ]
 
@@ -196,17 +146,14 @@ def test_argument_errors(error, words, call):
 # ---- The engine itself ----
 
 @pytest.mark.parametrize("istd, tcel, vdiff, written, ierr", [
-    (1, 25, -0.1, True, 0),
     (3, 25, -0.1, True, 0),
     (2, 25, 0.0, True, 1),      # KCl
     (4, 25, -0.1, False, 2),    # no such standard
-    (0, 25, -0.1, False, 2),
     (1, 25, -0.6, True, 3),     # V/V0 0.4: outside the range, still a pressure
     (1, 25, -1.0, False, 3),    # no volume at all
     (1, 25, 0.6, True, 4),
     (1, -300, -0.1, False, 5),  # below absolute zero
     (1, NaN, 0.0, False, 6),
-    (1, 25, INF, False, 6),
     (1, 25, 1e39, False, 6),    # infinite once narrowed to single
 ])
 def test_kolvane_statuses(istd, tcel, vdiff, written, ierr):
@@ -217,13 +164,12 @@ def test_kolvane_statuses(istd, tcel, vdiff, written, ierr):
         assert p == float(np.float32(p)) and math.isfinite(p)
 
 
-def test_kolvane_pressure_rises_under_compression_and_heat():
+def test_kolvane_is_the_windows_engine():
     p = [hv.Kolvane(1, 25, v)[0] for v in (0.1, 0.0, -0.1, -0.2)]
-    assert p == sorted(p) and abs(p[1]) < 0.1  # about 0 kbar at the ambient cell
-    assert hv.Kolvane(1, 500, -0.1)[0] > p[2]
-    # The window's path divides the engine's kbar by 10: 200 at 2.75 is V/V0 (5.5/5.64)^3.
-    vdiff = float(np.float32((5.5 ** 3 - float(np.float32(5.64)) ** 3) / float(np.float32(5.64)) ** 3))
-    kbar = hv.Kolvane(1, 25, vdiff)[0]
+    assert p == sorted(p) and abs(p[1]) < 0.1  # about 0 kbar at the ambient cell, rising under compression
+    # The window divides the engine's kbar by 10: 200 at 2.75 is V/V0 (5.5/5.64)^3.
+    a0 = float(np.float32(5.64))
+    kbar = hv.Kolvane(1, 25, float(np.float32((5.5 ** 3 - a0 ** 3) / a0 ** 3)))[0]
     assert hv.pressure("NaCl", 25, "200", 2.75).p_gpa == np.float32(kbar / 10)
 
 
