@@ -111,3 +111,40 @@ def test_batch_gives_the_modules_numbers(tmp_path, seed):
     assert {"ok", "warning", "error"} <= set(statuses)
     assert sum(not math.isnan(m["sigma_p_gpa"]) for m in mine.values()) > 200
     assert run.returncode == (1 if "error" in statuses else 0), run.stderr
+
+
+def test_patterns_are_fitted_as_fit_does(tmp_path):
+    """With a pattern column every pattern is one fit: weights, internal and external sigma. (A bad
+    row is named by its line there and by its index here, so only whole-pattern errors are made.)"""
+    rng = np.random.default_rng(3)
+    good = {"nacl": ["200", "220", "111", "222", "311", "400", "lp"], "cscl": ["110", "100", "111", "200", "211", "lp"]}
+    rows, patterns = [], []
+    for k in range(400):
+        standard = str(rng.choice(["NaCl", "CsCl"]))
+        t, sigma_t = repr(float(rng.uniform(-50, 900))), str(rng.choice(["", "3"]))
+        a = A0[standard.lower()] * rng.uniform(0.75, 1.15)
+        hkl = list(rng.choice(good[standard.lower()], int(rng.integers(1, 6))))
+        d = [number_text(rng, a * rng.normal(1, 2e-4) / math.sqrt(N[h])) for h in hkl]
+        # sigma_d on every peak, on none, or (rarely) on some: an error of the whole pattern
+        kind = rng.random()
+        sigma = [repr(rng.uniform(1e-4, 2e-3)) if kind < 0.5 or (kind < 0.55 and i % 2) else ""
+                 for i in range(len(hkl))]
+        rows += [[f"p{k}", standard, t, h, di, si, sigma_t] for h, di, si in zip(hkl, d, sigma)]
+        patterns.append((standard, float(t), hkl, [float(x) for x in d],
+                         [float(s) if s else math.nan for s in sigma], float(sigma_t) if sigma_t else None))
+    path = tmp_path / "patterns.csv"
+    with open(path, "w", newline="") as f:
+        csv.writer(f).writerows([["pattern", "standard", "t_c", "hkl", "d", "sigma_d", "sigma_t"]] + rows)
+    run = subprocess.run([CALC, "batch", str(path)], capture_output=True, text=True, timeout=600)
+    out = list(csv.reader(io.StringIO(run.stdout)))[1:]
+    assert len(out) == len(patterns), run.stderr
+    statuses = [row[-2] for row in out]
+    assert "give sigma_d for every peak of a pattern or for none" in [row[-1] for row in out]
+    assert statuses.count("ok") > 300 and sum(row[-3] != "" for row in out) > 300  # most with sigma_p
+    for (standard, t, hkl, d, sigma, sigma_t), theirs in zip(patterns, out):
+        f = hv.fit(standard, t, hkl, d, sigma_d=sigma, sigma_t=sigma_t)
+        got = dict(zip(["n_peaks"] + OUT_COLUMNS, theirs[3:]))
+        assert (got["status"], got["message"], int(got["n_peaks"])) == (f.status, f.message, f.n_peaks), theirs
+        for name in ("a", "sigma_a", "v_ratio", "sigma_p_gpa"):
+            assert same_number(got[name], getattr(f, name)), (theirs, name)
+        assert same_number(got["p_gpa"], f.p_gpa, is_single=True), theirs
