@@ -73,6 +73,11 @@ double TwoTheta(double d, double wavelength)
     return 2 * std::asin(s) * 180 / std::numbers::pi;
 }
 
+double Spacing(double a, int n)
+{
+    return a / std::sqrt(static_cast<double>(n));
+}
+
 SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, int maxN, double wavelength)
 {
     SpacingResult out;
@@ -136,7 +141,7 @@ SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, 
         SpacingRow row;
         row.hkl = hkl;
         row.n = SquareSum(hkl);
-        row.d = out.a / std::sqrt(static_cast<double>(row.n));
+        row.d = Spacing(out.a, row.n);
         row.twoTheta = TwoTheta(row.d, wavelength);
         out.rows.push_back(row);
     }

@@ -36,4 +36,9 @@ SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, 
 // 2-theta in degrees of spacing d at the wavelength, kNone where the reflection cannot occur.
 double TwoTheta(double d, double wavelength);
 
+// Spacing of the planes with h^2+k^2+l^2 = n in a cubic cell of edge a: a / sqrt(n), so n = 1
+// gives a itself. The rows of SpacingsAt use it, and so does any caller that needs a single
+// reflection, or one beyond the listed range, at the same lattice parameter.
+double Spacing(double a, int n);
+
 }  // namespace hv

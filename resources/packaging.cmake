@@ -50,6 +50,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies (Qt and the C++ runtime) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps sees libraries only: the Python module also needs its interpreter and numpy.
+if(TARGET hivarnisse_python)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${HV_PYTHON_DEBIAN_DEPENDS}")
+endif()
 # The text boxes' stand-in for "MS Sans Serif".
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 

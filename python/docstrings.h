@@ -1,0 +1,160 @@
+// Help texts of the module: help(hivarnisse.pressure) is how people learn it. The examples
+// run as tests (tests/python), so they show real output.
+#pragma once
+
+namespace doc {
+
+constexpr const char* kModule = R"(Pressure from the lattice spacing of a NaCl, KCl or CsCl pressure standard.
+
+The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arrays:
+
+  pressure(standard, t_c, hkl, d, sigma_d=None, sigma_t=None)  a pressure per spacing
+  fit(standard, t_c, hkl, d, sigma_d=None, sigma_t=None)       one pattern, several peaks
+  spacing(standard, t_c, p_gpa, hkl=None, wavelength=None)     the spacings at a pressure
+  Kolvane(istd, tcel, vdiff)                                   the equation of state, kbar
+
+Temperatures are in degrees Celsius, spacings and lattice parameters in angstrom, pressures
+in GPa. Every number is read as the window reads a typed one (narrowed to single precision),
+so the same inputs give the same p_gpa, to the bit, as the window and hivarnisse-calc.
+
+>>> import hivarnisse
+>>> r = hivarnisse.pressure("NaCl", 25, "200", 2.75)
+>>> print(r.status, r.p_gpa.round(2))
+ok 2.15
+)";
+
+constexpr const char* kResult = R"(What pressure() and fit() return.
+
+Every attribute but n_peaks is a numpy array of the inputs' broadcast shape (0-d when they
+were all scalars; always 0-d from fit). Numbers are NaN where an element has no value: all of
+them for status 'error', the sigmas where there is no uncertainty.
+
+>>> r = hivarnisse.pressure("CsCl", 25, ["110", "lp"], [2.8, 3.8])
+>>> r.p_gpa.round(2)
+array([2.76, 7.94], dtype=float32)
+>>> sorted(r.as_dict())
+['a', 'message', 'p_gpa', 'sigma_a', 'sigma_p_gpa', 'status', 'v_ratio']
+)";
+
+constexpr const char* kPGpa = "Pressure in GPa: the window's single-precision number (float32).";
+constexpr const char* kSigmaPGpa = "Uncertainty of the pressure in GPa (float64), NaN without sigma_a.";
+constexpr const char* kA = "Lattice parameter in angstrom (float64).";
+constexpr const char* kSigmaA = "Uncertainty of the lattice parameter in angstrom (float64).";
+constexpr const char* kVRatio = "V/V0, the cell volume over its ambient volume (float64).";
+constexpr const char* kStatus = "'ok', 'warning' (V/V0 outside 0.5-1.5, the pressure stands) or 'error'.";
+constexpr const char* kMessage = "Why, in words, for warnings and errors; '' otherwise (str objects).";
+constexpr const char* kNPeaks = "Number of peaks fitted (fit only; None from pressure).";
+constexpr const char* kAsDict = R"(as_dict() -> dict
+
+The attributes as a dict, e.g. for pandas.DataFrame(r.as_dict()).)";
+
+constexpr const char* kPressure = R"(pressure(standard, t_c, hkl, d, sigma_d=None, sigma_t=None) -> Result
+
+The pressure implied by each measured spacing: one reflection of the standard per element,
+computed exactly as the window computes it.
+
+standard  "NaCl", "CsCl" or "KCl", letter case ignored; anything else raises ValueError.
+t_c       temperature in degrees Celsius.
+hkl       the reflection: "200", "2 0 0", "2,0,0" (also "-2 0 0", "10,0,0"), or "lp" when d
+          is the lattice parameter itself; a string or an array of strings.
+d         the measured spacing in angstrom.
+sigma_d   uncertainty of d in angstrom; None, or NaN where not known.
+sigma_t   uncertainty of the temperature in kelvin; None, or NaN where not known.
+
+t_c, hkl, d, sigma_d and sigma_t broadcast against each other as numpy arrays do (ValueError
+when they cannot), and every attribute of the Result has their common shape: 0-d when all are
+scalars. An element that cannot be computed (d NaN or not above 0, a temperature below
+absolute zero, a reflection the standard lacks, a negative sigma) gets status 'error', NaN
+numbers and the reason in message; the other elements are computed all the same.
+
+sigma_p_gpa needs sigma_d (sigma_a = sigma_d * sqrt(h^2+k^2+l^2)); sigma_t adds to it in
+quadrature. Large arrays are computed on all cores, without holding the GIL.
+
+>>> import numpy as np
+>>> d = np.array([2.75, 2.70, 2.65])
+>>> r = hivarnisse.pressure("NaCl", 25, "200", d, sigma_d=0.002)
+>>> r.p_gpa.round(2)
+array([2.15, 4.26, 6.98], dtype=float32)
+>>> r.sigma_p_gpa.round(3)
+array([0.074, 0.096, 0.123])
+>>> r = hivarnisse.pressure("NaCl", [25, 300], ["200", "210"], 2.75)
+>>> r.status
+array(['ok', 'error'], dtype='<U7')
+>>> print(r.message[1])
+NaCl has no reflection 2 1 0: in rock salt h, k and l are all even or all odd. Its reflections up to h^2+k^2+l^2 = 20: 111, 200, 220, 311, 222, 400, 331, 420 (or lp for the lattice parameter)
+)";
+
+constexpr const char* kFit = R"(fit(standard, t_c, hkl, d, sigma_d=None, sigma_t=None) -> Result
+
+The lattice parameter and pressure of one diffraction pattern from several peaks of the
+standard, by the rules of hivarnisse-calc:
+
+- sigma_d for every peak: each peak's a = d * sqrt(h^2+k^2+l^2) weighted by 1/sigma_a^2, and
+  sigma_a the larger of the internal estimate 1/sqrt(sum of weights) and the external one from
+  the peaks' scatter;
+- sigma_d for none: the plain mean of a, and its standard error (none for a single peak);
+- sigma_d for some peaks only: an error.
+
+sigma_t (kelvin) adds to sigma_p_gpa in quadrature. A single peak gives exactly the window's
+number.
+
+t_c and sigma_t are single numbers; hkl, d and sigma_d broadcast to one dimension, one element
+per peak. The Result's attributes are 0-d, and n_peaks counts the peaks. A bad peak makes the
+whole fit an error whose message names it. An unknown standard, arrays that do not broadcast
+or more than one dimension raise ValueError.
+
+>>> f = hivarnisse.fit("NaCl", 25, ["200", "220", "222"], [2.75, 1.945, 1.588],
+...                    sigma_d=[0.002, 0.001, 0.001], sigma_t=5)
+>>> print(f.status, f.a.round(5), f.sigma_a.round(5), f.p_gpa.round(2), f.sigma_p_gpa.round(3))
+ok 5.5009 0.00192 2.14 0.038
+>>> f = hivarnisse.fit("NaCl", 25, ["200", "210"], [2.75, 1.945])
+>>> print(f.status, f.message)
+error hkl[1]: NaCl has no reflection 2 1 0: in rock salt h, k and l are all even or all odd. ...
+)";
+
+constexpr const char* kSpacing = R"(spacing(standard, t_c, p_gpa, hkl=None, wavelength=None, max_n=20) -> dict
+
+Where the standard's reflections sit at pressure p_gpa (GPa) and temperature t_c (Celsius):
+the lattice parameter that the model maps to that pressure, and the spacing of each
+reflection. Feeding a listed d back to pressure() gives p_gpa to 0.005 GPa.
+
+Without hkl: every reflection with h^2+k^2+l^2 up to max_n (at most 10000), one per entry
+(CsCl's 300 and 221 are two). With hkl, a string or a sequence of strings: those reflections,
+in that order ("lp" stands for the lattice parameter).
+
+Returns a dict:
+  'hkl'        the reflections' names (numpy array of str)
+  'n'          h^2+k^2+l^2
+  'd'          spacings in angstrom
+  'two_theta'  2-theta in degrees at the wavelength (angstrom), only when one is given; NaN
+               where the reflection cannot occur
+  'a', 'v_ratio'       the lattice parameter and V/V0
+  'status', 'message'  'ok', or 'warning' with the reason when V/V0 lies outside 0.5-1.5
+
+A pressure the model cannot reach at that temperature, a reflection the standard lacks or an
+unknown standard raises ValueError with the reason.
+
+>>> s = hivarnisse.spacing("NaCl", 25, 10, wavelength=0.4133, max_n=8)
+>>> s["hkl"], s["d"].round(4), s["two_theta"].round(3)
+(array(['111', '200', '220'], dtype='<U3'), array([3.0093, 2.6061, 1.8428]), array([ 7.875,  9.096, 12.877]))
+>>> hivarnisse.spacing("CsCl", 25, 5, hkl="110")["d"].round(4)
+array([2.7427])
+)";
+
+constexpr const char* kKolvane = R"(Kolvane(istd, tcel, vdiff) -> (p_kbar, ierr)
+
+The equation of state itself, called as the window calls it: the pressure in kilobar of
+standard istd (1 NaCl, 2 KCl, 3 CsCl) at tcel degrees Celsius and relative volume change
+vdiff = (V - V0) / V0, both narrowed to single precision.
+
+ierr is the engine's status: 0 ok, 1 KCl, 2 unknown standard, 3 V/V0 below 0.5, 4 V/V0 above
+1.5, 5 below absolute zero, 6 not finite. p_kbar is None where the engine leaves the pressure
+untouched: for 2, 5 and 6, and for 3 when there is no volume at all (vdiff <= -1).
+
+>>> hivarnisse.Kolvane(1, 25, -0.1)
+(32.34540557861328, 0)
+>>> hivarnisse.Kolvane(4, 25, -0.1)
+(None, 2)
+)";
+
+}  // namespace doc
