@@ -2,7 +2,7 @@
 # Installs with apt-get whatever the build and the tests need and this machine lacks.
 # "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind.
 set -e
-PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation"
+PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation libcli11-dev help2man"
 [ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
 [ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
 
