@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup package clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-batch package clean
 
 all: build
 
@@ -50,6 +50,13 @@ bench-startup:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=ON -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target hv_startup
 	for i in 1 2 3 4 5; do QT_QPA_PLATFORM=offscreen ./build-bench/bench/hv_startup; done
+
+# hivarnisse-calc batch on a million rows against the engine's own cost, peak memory, a
+# 1 GB line, and the pressure command from start to answer (needs "sh setup.sh bench").
+bench-batch:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_batch_bench hivarnisse-calc
+	sh bench/batch.sh build-bench
 
 package: build
 	cd $(BUILD) && cpack -G DEB

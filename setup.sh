@@ -3,7 +3,7 @@
 # "sh setup.sh bench" adds what the benchmarks need, "sh setup.sh valgrind" valgrind.
 set -e
 PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation libcli11-dev help2man"
-[ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
+[ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev time"
 [ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
 
 missing=""

@@ -410,6 +410,8 @@ std::string Shown(std::string_view text)
 const Standard* ReadStandard(std::string_view text, std::string& why)
 {
     const std::string_view name = Trim(text);
+    // The exact name first: it spares the letter-case comparison on almost every row.
+    if (const Standard* s = FindStandard(name)) return s;
     if (const Standard* s = FindStandardAnyCase(name)) return s;
     why = name.empty() ? "standard: empty, give one of " + StandardNames()
                        : "standard " + Shown(name) + " is not known: give one of " + StandardNames();

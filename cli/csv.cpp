@@ -37,7 +37,7 @@ void Record::Clear()
     if (ends.capacity() > 4096) std::vector<uint32_t>().swap(ends);
 }
 
-CsvReader::CsvReader(Source& source) : source_(source), buffer_(256 * 1024) {}
+CsvReader::CsvReader(Source& source) : source_(source), buffer_(64 * 1024) {}
 
 bool CsvReader::Fill()
 {
@@ -193,7 +193,11 @@ CsvReader::Got CsvReader::Next(Record& r)
 
 void AppendField(std::string& line, std::string_view field)
 {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    // Fields are short: a plain loop beats a search for each of four bytes.
+    const bool plain = std::none_of(field.begin(), field.end(), [](char c) {
+        return c == ',' || c == '"' || c == '\r' || c == '\n';
+    });
+    if (plain) {
         line.append(field);
         return;
     }
