@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
@@ -135,6 +136,11 @@ int Batch(const std::string& file, unsigned jobs)
     if (!file.empty() && file != "-") {
         fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return Fail("cannot read " + file + ": " + std::strerror(errno), 2);
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return Fail("cannot read " + file + ": it is a directory", 2);
+        }
     }
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);

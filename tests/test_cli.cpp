@@ -69,17 +69,6 @@ TEST(Csv, CapsTheRecordLength)
     EXPECT_NE(ReadAll("h\n" + commas + "\nok\n").find("(too long, 1048577 fields)\n3:ok\n"), std::string::npos);
 }
 
-TEST(Csv, QuotesOnlyWhatNeedsIt)
-{
-    struct Case { const char* field; const char* written; };
-    for (const Case c : {Case{"plain", "plain"}, Case{"", ""}, Case{"a,b", "\"a,b\""}, Case{"say \"x\"", "\"say \"\"x\"\"\""},
-                         Case{"two\nlines", "\"two\nlines\""}, Case{"cr\r", "\"cr\r\""}, Case{"tab\there", "tab\there"}}) {
-        std::string line;
-        hv::cli::AppendField(line, c.field);
-        EXPECT_EQ(line, c.written);
-    }
-}
-
 struct Batch {
     int exitCode;
     std::string out, error;
@@ -230,17 +219,6 @@ TEST(Batch, BadFields)
         EXPECT_NE(line.find(cases[i].why), std::string::npos) << line;
     }
     EXPECT_EQ(Shown(Fields(lines.back())[7]), 215);
-}
-
-TEST(Batch, WarningsStandWithTheirPressure)
-{
-    const Batch b = RunOn("standard,t_c,hkl,d\nNaCl,25,lp,4.3\nNaCl,25,lp,9\n");
-    EXPECT_EQ(b.exitCode, 0);
-    const std::vector<std::string> lines = Lines(b.out);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[1].find(",warning,V/V0 = 0.4432 is below 0.5"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find(",warning,V/V0 = 4.063 is above 1.5"), std::string::npos) << lines[2];
-    EXPECT_GT(std::stod(Fields(lines[1])[7]), 100);
 }
 
 // Usage errors: exit 2, nothing written, the message names the problem.
