@@ -13,7 +13,8 @@ CORES=$(nproc)
 
 [ -f "$DATA" ] || "$HELPER" generate "$ROWS" "$DATA"
 NS=$("$HELPER" engine "$DATA")
-echo "engine alone: $NS ns per call, single-threaded"
+NSALL=$("$HELPER" engine "$DATA" "$CORES")
+echo "engine alone: $NS ns per call on one core; $NSALL ns per call on each of $CORES cores at once"
 
 # Wall seconds and peak resident kB of each run, sorted by time.
 runs=""
@@ -24,7 +25,7 @@ while [ $i -lt "$RUNS" ]; do
 "
     i=$((i + 1))
 done
-printf '%s' "$runs" | sort -n | awk -v rows="$ROWS" -v ns="$NS" -v cores="$CORES" '
+printf '%s' "$runs" | sort -n | awk -v rows="$ROWS" -v ns="$NS" -v nsall="$NSALL" -v cores="$CORES" '
     { t[NR] = $1; m[NR] = $2 }
     END {
         floor = rows * ns / cores / 1e9
@@ -32,6 +33,8 @@ printf '%s' "$runs" | sort -n | awk -v rows="$ROWS" -v ns="$NS" -v cores="$CORES
         peak = 0; for (i = 1; i <= NR; i++) if (m[i] > peak) peak = m[i]
         printf "batch of %d rows on %d cores: best %.3f s, median %.3f s (%d runs)\n", rows, cores, t[1], med, NR
         printf "rows x engine ns / cores = %.3f s: best %.2fx, median %.2fx (goal 1.3x)\n", floor, t[1] / floor, med / floor
+        busy = rows * nsall / cores / 1e9
+        printf "rows x engine ns with all cores busy / cores = %.3f s: best %.2fx, median %.2fx\n", busy, t[1] / busy, med / busy
         printf "peak memory %.1f MB\n", peak / 1024
     }'
 

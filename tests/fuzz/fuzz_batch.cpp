@@ -138,6 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         FUZZ_CHECK(status == "ok" || status == "warning");
         FUZZ_CHECK((status == "warning") == !message.empty());
         FUZZ_CHECK(!row[width - 7].empty() && !row[width - 5].empty() && !row[width - 4].empty());
+        // Every number is the shortest text of its value.
+        for (std::size_t k = width - 7; k < width - 2; ++k) {
+            double v = 0;
+            std::string why;
+            FUZZ_CHECK(row[k].empty() || (hv::ParseNumber(row[k], v, why) && hv::Shortest(v) == row[k]) ||
+                       (k == width - 4 && hv::Shortest(static_cast<float>(v)) == row[k]));
+        }
         double p = 0;
         std::string why;
         FUZZ_CHECK(hv::ParseNumber(row[width - 4], p, why));
