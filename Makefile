@@ -55,7 +55,7 @@ bench-startup:
 # 1 GB line, and the pressure command from start to answer (needs "sh setup.sh bench").
 bench-batch:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-bench -j $(JOBS) --target hv_batch_bench hivarnisse-calc
+	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc
 	sh bench/batch.sh build-bench
 
 package: build

@@ -15,6 +15,10 @@ CORES=$(nproc)
 NS=$("$HELPER" engine "$DATA")
 NSALL=$("$HELPER" engine "$DATA" "$CORES")
 echo "engine alone: $NS ns per call on one core; $NSALL ns per call on each of $CORES cores at once"
+# The engine benchmark's own figures, for comparison (built by make bench).
+if [ -x "$BUILD/bench/hv_bench" ]; then
+    "$BUILD/bench/hv_bench" --benchmark_filter=BM_Kolvane --benchmark_min_time=0.2 2>/dev/null | grep BM_Kolvane || true
+fi
 
 # Wall seconds and peak resident kB of each run, sorted by time.
 runs=""

@@ -59,7 +59,9 @@ Examples:
   hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10 --wavelength 0.4133
       hkl, h^2+k^2+l^2, d and 2-theta of every reflection up to h^2+k^2+l^2 = 20.
   hivarnisse-calc batch measurements.csv > pressures.csv
+      Every row of the file with its pressure, on all cores.
   printf 'standard,t_c,hkl,d\nNaCl,25,200,2.75\n' | hivarnisse-calc batch
+      The same from standard input.
 
 Batch input:
   CSV (RFC 4180) with comma or tab between fields and a header line. Header names, in any
