@@ -167,6 +167,25 @@ TEST_F(CalcTest, HelpAndVersion)
     EXPECT_EQ(version.out.rfind("hivarnisse-calc 1.", 0), 0u) << version.out;
 }
 
+// Huge and non-finite numbers, NaN and binary junk: an error row each that says why.
+TEST_F(CalcTest, BadNumbersAndJunk)
+{
+    const char input[] = "standard,t_c,hkl,d\nNaCl,25,200,1e999\nNaCl,1e39,200,2.75\nNaCl,25,200,inf\n"
+                         "NaCl,25,lp,NaN\n\x7f\xfe\0\x01,\x80\xff\n";
+    const Outcome r = Calc("batch", std::string(input, sizeof input - 1));
+    EXPECT_EQ(r.status, 1);
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    for (const char* why : {"\"\"1e999\"\" is out of range", "temperature out of range", "\"\"inf\"\" is not a finite number",
+                            "\"\"NaN\"\" is not a finite number", "standard \"\"????\"\" is not known"}) {
+        ASSERT_TRUE(std::getline(lines, line));
+        EXPECT_NE(line.find(",,,,,error,"), std::string::npos) << line;
+        EXPECT_NE(line.find(why), std::string::npos) << line;
+    }
+    EXPECT_FALSE(std::getline(lines, line));
+}
+
 // A line far longer than the cap, made here: a message, the rows around it intact.
 TEST_F(CalcTest, LongLine)
 {
