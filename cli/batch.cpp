@@ -9,7 +9,6 @@
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -201,8 +200,10 @@ bool FillChunk(CsvReader& reader, Chunk& chunk, CsvReader::Got& got)
     return true;
 }
 
-// A reader (this thread) cuts the input into chunks, workers compute each into text, and a
-// writer emits them in input order; at most 2 x jobs + 2 chunks exist at any time.
+// Each worker in turn cuts the next chunk from the input, computes it while its rows are
+// still in its cache, and hands the text on; whichever worker finds the next chunk in line
+// finished writes it, and any after it that wait. No thread only reads or only writes, so
+// the cores run nothing but workers. At most 2 x jobs + 2 chunks exist at any time.
 void Stream(CsvReader& reader, const Columns& c, const Sink& sink, unsigned jobs, BatchSummary& summary,
             CsvReader::Got& got)
 {
@@ -218,72 +219,64 @@ void Stream(CsvReader& reader, const Columns& c, const Sink& sink, unsigned jobs
         return;
     }
     std::vector<std::unique_ptr<Chunk>> all(2 * jobs + 2);
-    std::mutex m;
-    std::condition_variable cv;
     std::vector<Chunk*> idle;
-    std::deque<Chunk*> work;
-    std::map<uint64_t, Chunk*> done;
-    bool finished = false;  // the reader has handed over its last chunk
-    uint64_t submitted = 0;
     for (auto& p : all) {
         p = std::make_unique<Chunk>();
         idle.push_back(p.get());
     }
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < jobs; ++i) {
-        workers.emplace_back([&] {
-            std::unique_lock lock(m);
-            for (;;) {
-                cv.wait(lock, [&] { return !work.empty() || finished; });
-                if (work.empty()) return;
-                Chunk* chunk = work.front();
-                work.pop_front();
-                lock.unlock();
-                ProcessChunk(*chunk, c);
-                lock.lock();
-                done[chunk->seq] = chunk;
-                cv.notify_all();
+    std::mutex readLock;  // the reader and the sequence numbers
+    bool ended = false;
+    uint64_t nextSeq = 0;
+    std::mutex m;  // idle, done, writing, nextWrite
+    std::condition_variable freed;
+    std::map<uint64_t, Chunk*> done;
+    bool writing = false;
+    uint64_t nextWrite = 0;
+
+    const auto work = [&] {
+        for (;;) {
+            Chunk* chunk = nullptr;
+            {
+                std::unique_lock lock(m);
+                freed.wait(lock, [&] { return !idle.empty(); });
+                chunk = idle.back();
+                idle.pop_back();
             }
-        });
-    }
-    std::thread writer([&] {
-        std::unique_lock lock(m);
-        for (uint64_t next = 0;; ++next) {
-            cv.wait(lock, [&] { return done.contains(next) || (finished && next == submitted); });
-            const auto it = done.find(next);
-            if (it == done.end()) return;
-            Chunk* chunk = it->second;
-            done.erase(it);
-            lock.unlock();
-            sink(chunk->out);
-            summary.rows += static_cast<int64_t>(chunk->used);
-            summary.errors += chunk->errors;
-            lock.lock();
-            idle.push_back(chunk);
-            cv.notify_all();
-        }
-    });
-    for (bool more = true; more;) {
-        Chunk* chunk = nullptr;
-        {
+            {
+                std::lock_guard lock(readLock);
+                if (ended) {
+                    std::lock_guard back(m);
+                    idle.push_back(chunk);
+                    freed.notify_all();
+                    return;
+                }
+                ended = !FillChunk(reader, *chunk, got);
+                chunk->seq = nextSeq++;
+            }
+            ProcessChunk(*chunk, c);
             std::unique_lock lock(m);
-            cv.wait(lock, [&] { return !idle.empty(); });
-            chunk = idle.back();
-            idle.pop_back();
+            done[chunk->seq] = chunk;
+            if (writing) continue;  // the worker writing now will take it
+            writing = true;
+            for (auto it = done.find(nextWrite); it != done.end(); it = done.find(nextWrite)) {
+                Chunk* next = it->second;
+                done.erase(it);
+                lock.unlock();
+                sink(next->out);
+                summary.rows += static_cast<int64_t>(next->used);
+                summary.errors += next->errors;
+                lock.lock();
+                idle.push_back(next);
+                ++nextWrite;
+                freed.notify_all();
+            }
+            writing = false;
         }
-        more = FillChunk(reader, *chunk, got);
-        std::lock_guard lock(m);
-        if (chunk->used) {
-            chunk->seq = submitted++;
-            work.push_back(chunk);
-        } else {
-            idle.push_back(chunk);
-        }
-        finished = !more;
-        cv.notify_all();
-    }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < jobs; ++i) workers.emplace_back(work);
+    work();
     for (auto& w : workers) w.join();
-    writer.join();
 }
 
 // ---- With a pattern column: one output row per pattern ----
