@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch package install uninstall clean
 
 all: build
 
@@ -58,6 +58,13 @@ bench-python:
 		-DPython3_EXECUTABLE=$(PYTHON) -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target hv_bench hivarnisse_python
 	PYTHONPATH=build-bench/python $(PYTHON) bench/bench_python.py --hv-bench build-bench/bench/hv_bench
+
+# hivarnisse-calc batch on a million rows against the engine's own cost, peak memory, a
+# 1 GB line, and the pressure command from start to answer (needs "sh setup.sh bench").
+bench-batch:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc
+	sh bench/batch.sh build-bench
 
 # The Debian package (needs "sh setup.sh package"), then lintian on it: any error
 # fails the target. cpack itself refuses to build without dpkg-shlibdeps.

@@ -6,8 +6,9 @@
 set -e
 # appstream and man-db: the tests validate the AppStream metadata and the manual page.
 PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation appstream man-db"
+PKGS="$PKGS libcli11-dev help2man"
 PKGS="$PKGS python3-dev pybind11-dev python3-numpy python3-pytest"
-[ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev"
+[ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev time"
 [ "${1:-}" = valgrind ] && PKGS="$PKGS valgrind"
 [ "${1:-}" = package ] && PKGS="$PKGS dpkg-dev file lintian"
 

@@ -225,4 +225,23 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
     return r;
 }
 
+bool CheckPeak(const Peak& peak, std::string& why)
+{
+    // Fit's own checks of a peak, in its words.
+    if (!(peak.d > 0) || !std::isfinite(peak.d)) {
+        why = "d must be a positive number";
+        return false;
+    }
+    const float d = static_cast<float>(peak.d);
+    if (!std::isfinite(d) || !(d > 0)) {
+        why = "d out of range";
+        return false;
+    }
+    if (!std::isnan(peak.sigmaD) && (!(peak.sigmaD > 0) || !std::isfinite(peak.sigmaD))) {
+        why = "sigma_d must be a positive number";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace hv

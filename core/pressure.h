@@ -73,4 +73,9 @@ Slopes PressureSlopes(const Standard& standard, double tCelsius, double a);
 // kNone where it has none.
 double ModelPressure(const Standard& standard, double tCelsius, double a);
 
+// Whether Fit takes this peak, checked on its own with Fit's rules and words (d positive and
+// within single range, sigma_d positive when given): a front end that gathers a pattern's
+// peaks from many input lines can then say which line is bad.
+bool CheckPeak(const Peak& peak, std::string& why);
+
 }  // namespace hv

@@ -37,7 +37,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pressure calculator for high-pressure X-r
 set(CPACK_PACKAGE_DESCRIPTION
 "Hi Varnisse turns the measured lattice spacing of a NaCl or CsCl pressure
 standard, as seen in high-pressure X-ray diffraction, into a pressure.
-It is a small desktop calculator with a Qt Widgets window.")
+It is a small desktop calculator with a Qt Widgets window, a command-line
+program (hivarnisse-calc) for whole pressure series, fits of several
+reflections with error bars and the peak positions expected at a pressure,
+and a Python module (hivarnisse) for numpy arrays, all giving the same number.")
 # The package's binaries are stripped like those of "cmake --install --strip".
 set(CPACK_STRIP_FILES ON)
 

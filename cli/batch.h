@@ -1,0 +1,47 @@
+// The batch command: CSV rows of measured spacings in, the same rows with their pressures
+// out. Rows are computed in parallel and written in input order; without a pattern column
+// the input streams through in chunks, so memory does not grow with the number of rows.
+#pragma once
+
+#include "cli/csv.h"
+#include "core/pressure.h"
+#include "core/standards.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace hv::cli {
+
+// Receives the output text, in order.
+using Sink = std::function<void(std::string_view)>;
+
+struct BatchSummary {
+    int exitCode = 0;    // 0 every row computed, 1 some rows are errors, 2 nothing computed
+    std::string error;   // why, for exit code 2
+    int64_t rows = 0;    // output rows written
+    int64_t errors = 0;  // of them, rows with status error
+};
+
+// jobs 0: one worker per core.
+BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs);
+
+// The computed columns, after the input's own or after a pattern's.
+constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
+constexpr std::string_view kPatternHeader = "pattern,standard,t_c,n_peaks";
+
+// Appends ",a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message" for a result: numbers as the
+// shortest text that reads back the same, empty where there is none or on an error.
+void AppendResult(std::string& line, const Result& result);
+
+// "HKL:D[:SIGMA_D]", HKL as 200, 2,0,0, "2 0 0" or lp.
+bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std::string& why);
+
+// A standard named in any letter case, or why not.
+const Standard* ReadStandard(std::string_view text, std::string& why);
+
+// Text of any bytes made safe to show in a message: cut, non-printing bytes as '?'.
+std::string Shown(std::string_view text);
+
+}  // namespace hv::cli

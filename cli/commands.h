@@ -1,0 +1,26 @@
+// The pressure and spacing commands: arguments as typed in, the answer as text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hv::cli {
+
+struct PressureRequest {
+    std::string standard, temperature, sigmaT;  // sigmaT empty: not given
+    std::vector<std::string> peaks;             // HKL:D[:SIGMA_D]
+    bool csv = false;
+};
+
+struct SpacingRequest {
+    std::string standard, temperature, pressure, wavelength;  // wavelength empty: not given
+    int maxN = 20;
+    bool csv = false;
+};
+
+// Each writes its answer to out and any problem to err, and returns the exit status:
+// 0 answered (perhaps with a warning), 1 the model gives no answer, 2 a bad argument.
+int RunPressure(const PressureRequest& request, std::string& out, std::string& err);
+int RunSpacing(const SpacingRequest& request, std::string& out, std::string& err);
+
+}  // namespace hv::cli

@@ -1,0 +1,212 @@
+#include "cli/csv.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace hv::cli {
+
+long FdSource::Read(char* buffer, std::size_t size)
+{
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer, size);
+        if (got >= 0) return static_cast<long>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
+long MemorySource::Read(char* buffer, std::size_t size)
+{
+    const std::size_t n = std::min(size, data_.size());
+    if (n) std::memcpy(buffer, data_.data(), n);
+    data_.remove_prefix(n);
+    return static_cast<long>(n);
+}
+
+void Record::Clear()
+{
+    text.clear();
+    ends.clear();
+    fields = 0;
+    line = 0;
+    tooLong = false;
+    unclosedQuote = false;
+    // One long record must not pin a megabyte in every reused record.
+    if (text.capacity() > 64 * 1024) std::string().swap(text);
+    if (ends.capacity() > 4096) std::vector<uint32_t>().swap(ends);
+}
+
+CsvReader::CsvReader(Source& source) : source_(source), buffer_(64 * 1024) {}
+
+bool CsvReader::Fill()
+{
+    if (end_ || error_) return false;
+    if (pos_ > 0 && pos_ < len_) {
+        std::memmove(buffer_.data(), buffer_.data() + pos_, len_ - pos_);
+    }
+    len_ -= pos_;
+    pos_ = 0;
+    if (len_ == buffer_.size()) return true;  // only GuessDelimiter reads ahead this far
+    const long got = source_.Read(buffer_.data() + len_, buffer_.size() - len_);
+    if (got < 0) error_ = true;
+    if (got <= 0) {
+        end_ = true;
+        return false;
+    }
+    len_ += static_cast<std::size_t>(got);
+    return true;
+}
+
+char CsvReader::GuessDelimiter()
+{
+    bool quoted = false;
+    std::size_t i = pos_;
+    for (;;) {
+        if (i == len_) {
+            const std::size_t before = len_ - pos_;
+            if (len_ - pos_ == buffer_.size() || !Fill()) return ',';
+            i = pos_ + before;
+        }
+        const char c = buffer_[i++];
+        if (c == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (c == ',' || c == '\t') return c;
+        if (c == '\n' || c == '\r') return ',';
+    }
+}
+
+CsvReader::Got CsvReader::Next(Record& r)
+{
+    r.Clear();
+    enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted };
+    State state = State::FieldStart;
+    bool any = false;          // anything at all on this record's line
+    std::size_t size = 0;      // bytes of the record, kept or not, plus one per field
+    std::size_t fieldStart = 0;
+    bool keeping = true;       // this field's bytes are being kept
+
+    const auto keep = [&](const char* p, std::size_t n) {
+        size += n;
+        if (size + r.fields > kMaxRecordBytes) r.tooLong = true;
+        if (keeping && !r.tooLong) r.text.append(p, n);
+    };
+    const auto endField = [&] {
+        if (keeping && !r.tooLong) {
+            r.ends.push_back(static_cast<uint32_t>(r.text.size()));
+        } else if (keeping) {
+            r.text.resize(fieldStart);  // a field cut short is not kept at all
+        }
+        ++r.fields;
+        if (size + r.fields > kMaxRecordBytes) r.tooLong = true;
+        fieldStart = r.text.size();
+        keeping = r.ends.size() < keep_ && !r.tooLong;
+        state = State::FieldStart;
+    };
+    keeping = keep_ > 0;
+    r.line = line_;
+
+    for (;;) {
+        if (pos_ == len_ && !Fill()) {
+            if (error_) return Got::ReadError;
+            if (!any) return Got::End;
+            if (state == State::Quoted) r.unclosedQuote = true;
+            endField();
+            return Got::Record;
+        }
+        const char c = buffer_[pos_];
+        if (skipLf_) {
+            skipLf_ = false;
+            if (c == '\n') {
+                ++pos_;
+                continue;
+            }
+        }
+        switch (state) {
+        case State::FieldStart:
+        case State::Unquoted:
+            if (c == '"' && state == State::FieldStart) {
+                state = State::Quoted;
+                any = true;
+                ++pos_;
+                break;
+            }
+            if (c == '\n' || c == '\r') {
+                ++pos_;
+                ++line_;
+                skipLf_ = c == '\r';
+                if (!any) {  // an empty line: no record
+                    r.line = line_;
+                    break;
+                }
+                endField();
+                return Got::Record;
+            }
+            any = true;
+            if (c == delimiter_) {
+                ++pos_;
+                endField();
+                break;
+            }
+            {
+                // The plain bytes up to the next special one, in one piece.
+                std::size_t j = pos_;
+                while (j < len_) {
+                    const char b = buffer_[j];
+                    if (b == delimiter_ || b == '\n' || b == '\r') break;
+                    ++j;
+                }
+                keep(buffer_.data() + pos_, j - pos_);
+                pos_ = j;
+                state = State::Unquoted;  // a quote inside a plain field is taken as it is
+            }
+            break;
+        case State::Quoted: {
+            std::size_t j = pos_;
+            while (j < len_ && buffer_[j] != '"' && buffer_[j] != '\n') ++j;
+            keep(buffer_.data() + pos_, j - pos_);
+            pos_ = j;
+            if (j < len_) {
+                ++pos_;
+                if (buffer_[j] == '"') {
+                    state = State::QuoteInQuoted;
+                } else {
+                    ++line_;
+                    keep("\n", 1);
+                }
+            }
+            break;
+        }
+        case State::QuoteInQuoted:
+            if (c == '"') {  // a doubled quote stands for one
+                keep("\"", 1);
+                ++pos_;
+                state = State::Quoted;
+            } else {
+                // After the closing quote: more text joins the field as it is.
+                state = State::Unquoted;
+            }
+            break;
+        }
+    }
+}
+
+void AppendField(std::string& line, std::string_view field)
+{
+    // Fields are short: a plain loop beats a search for each of four bytes.
+    const bool plain = std::none_of(field.begin(), field.end(), [](char c) {
+        return c == ',' || c == '"' || c == '\r' || c == '\n';
+    });
+    if (plain) {
+        line.append(field);
+        return;
+    }
+    line += '"';
+    for (char c : field) {
+        if (c == '"') line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+}  // namespace hv::cli

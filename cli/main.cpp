@@ -1,0 +1,214 @@
+// hivarnisse-calc: the calculator's pressure, its inverse and whole CSV files from the
+// command line. The arithmetic is the core's; this file reads arguments and writes text.
+#include "cli/batch.h"
+#include "cli/commands.h"
+#include "cli/csv.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kProgram = "hivarnisse-calc";
+
+const char* const kAbout =
+    "Pressure from the measured lattice spacing d of a NaCl or CsCl pressure standard in\n"
+    "high-pressure X-ray diffraction, and the spacings expected at a given pressure. The same\n"
+    "equation of state and arithmetic as the Hi Varnisse window: one peak gives the pressure the\n"
+    "window shows, to the hundredth.";
+
+const char* const kManual = R"(Run "hivarnisse-calc COMMAND --help" for the options of one command.
+
+Numbers:
+  Numbers always use "." as decimal separator, whatever the locale. Each number is read as
+  the window reads a typed one, rounded to single precision. Temperatures are in degrees
+  Celsius; a trailing K means kelvin (298.15K). Standards: NaCl, CsCl (and KCl, which the
+  model also knows), in any letter case.
+
+Peaks:
+  A peak is HKL:D or HKL:D:SIGMA_D, d and its standard uncertainty in angstrom. HKL is 200,
+  2,0,0 or "2 0 0"; lp means D is the lattice parameter itself (the window's L.P. entry). A
+  reflection the standard does not have (NaCl 210) is refused with the list it does have.
+  Several peaks of one pattern are fitted to one lattice parameter a: weighted by 1/sigma_a^2
+  when every peak has SIGMA_D (sigma_a the larger of the internal and external error), else
+  the plain mean with the standard error of the mean.
+
+Uncertainty:
+  sigma_P needs sigma_a: SIGMA_D on every peak, or two peaks or more. It is propagated through
+  the model's slopes dP/da and dP/dT; a temperature uncertainty (--sigma-t, sigma_t, in
+  kelvin) adds in quadrature. Without sigma_a there is no sigma_P, sigma_t alone gives none.
+
+Warnings and errors:
+  V/V0 outside 0.5-1.5 gives the pressure with a warning, as the window does: the equation of
+  state is not valid there. A pressure the model cannot reach is an error.
+
+Examples:
+  hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75
+      NaCl at 25 C, one 2 0 0 peak at 2.75 A: P = 2.15 GPa.
+  hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75:0.0005 220:1.945:0.0005 --sigma-t 5
+      Two peaks with uncertainties: the fitted a, V/V0 and P with sigma_P.
+  hivarnisse-calc pressure --standard CsCl --temperature 298.15K lp:3.8 --csv
+      The lattice parameter itself, CSV output (columns as batch with a pattern column).
+  hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10 --wavelength 0.4133
+      hkl, h^2+k^2+l^2, d and 2-theta of every reflection up to h^2+k^2+l^2 = 20.
+  hivarnisse-calc batch measurements.csv > pressures.csv
+      Every row of the file with its pressure, on all cores.
+  printf 'standard,t_c,hkl,d\nNaCl,25,200,2.75\n' | hivarnisse-calc batch
+      The same from standard input.
+
+Batch input:
+  CSV (RFC 4180) with comma or tab between fields and a header line. Header names, in any
+  order and any case: standard, t_c, hkl, d; optional sigma_d, sigma_t (kelvin), pattern.
+  Other columns are carried through. Empty lines are skipped. A record longer than 1 MiB
+  (1048576 bytes) is not read: its row is an error.
+
+Batch output:
+  CSV with commas, lines ending in LF, fields quoted only where needed. Numbers are written as
+  the shortest text that reads back as the same value; empty where there is none.
+  Without a pattern column: one row per input row, in input order: the input's columns as
+  they came (a row with too few fields padded with empty ones, too many cut), then
+    a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
+  With a pattern column: one row per pattern, in order of first appearance:
+    pattern,standard,t_c,n_peaks, then the seven columns above
+  standard and t_c as the pattern's first row gives them, n_peaks its number of rows. All rows
+  of a pattern must share standard, temperature and sigma_t.
+  a is the lattice parameter (angstrom), v_ratio V/V0, p_gpa the window's single-precision
+  pressure in GPa: rounded half to even to 0.01 it is what the window shows. status is ok,
+  warning (V/V0 outside 0.5-1.5) or error; message says why. An error row has empty a,
+  sigma_a, v_ratio, p_gpa and sigma_p_gpa. A bad row never stops the others and no row is
+  dropped: a pattern with a bad row is an error that names the input line.
+  Rows are computed on all cores (--jobs) and written in input order. Without a pattern
+  column the input streams through: memory does not grow with the number of rows.
+
+Exit status:
+  0  every answer computed (warnings included)
+  1  pressure, spacing: the model gives no answer; batch: some rows are errors (all written)
+  2  usage error, an unreadable file or a missing column: nothing computed)";
+
+const char* const kPressureHelp =
+    "Pressure from one or more peaks of one diffraction pattern: each peak's a, the fitted a,\n"
+    "V/V0, P rounded to 0.01 GPa as the window shows it, sigma_P when known, any warning.\n"
+    "With --csv: a header line and one row in the columns of batch with a pattern column\n"
+    "(pattern is the peaks as given).\n"
+    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75";
+
+const char* const kSpacingHelp =
+    "The lattice parameter at a pressure, and hkl, h^2+k^2+l^2, d (and 2-theta with\n"
+    "--wavelength) for every reflection of the standard up to h^2+k^2+l^2 = 20 (--max-n),\n"
+    "one row per reflection. d is written as the shortest text that reads back as the same\n"
+    "single-precision value: typed back in, it gives the pressure asked for.\n"
+    "With --csv: columns hkl,n,d[,two_theta], hkl as three digits (200).\n"
+    "Example: hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10";
+
+const char* const kBatchHelp =
+    "Reads CSV measurements from FILE or, without FILE or with -, standard input, and writes\n"
+    "CSV with their pressures to standard output (see hivarnisse-calc --help for the columns).\n"
+    "Example: hivarnisse-calc batch measurements.csv > pressures.csv";
+
+int Fail(const std::string& why, int status)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    return status;
+}
+
+int Finish(const std::string& out, const std::string& err, int status)
+{
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    if (!err.empty()) {
+        // A warning is part of the answer; only failures name the program.
+        if (status == 0) {
+            std::fprintf(stderr, "%s\n", err.c_str());
+        } else {
+            return Fail(err, status);
+        }
+    }
+    return status;
+}
+
+int Batch(const std::string& file, unsigned jobs)
+{
+    int fd = STDIN_FILENO;
+    if (!file.empty() && file != "-") {
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return Fail("cannot read " + file + ": " + std::strerror(errno), 2);
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return Fail("cannot read " + file + ": it is a directory", 2);
+        }
+    }
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    hv::cli::FdSource source(fd);
+    const hv::cli::BatchSummary s =
+        hv::cli::RunBatch(source, [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }, jobs);
+    if (fd != STDIN_FILENO) ::close(fd);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Fail("writing the output failed", 2);
+    if (s.exitCode == 2) {
+        return Fail((file.empty() || file == "-" ? std::string("standard input") : file) + ": " + s.error, 2);
+    }
+    return s.exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app(kAbout, kProgram);
+    app.set_version_flag("--version", std::string(kProgram) + " " HV_VERSION);
+    app.footer(kManual);
+    app.require_subcommand(1);
+    app.get_formatter()->column_width(30);
+
+    hv::cli::PressureRequest pq;
+    CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
+    pressure->add_option("--standard", pq.standard, "NaCl or CsCl")->required();
+    pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
+    pressure->add_option("peaks", pq.peaks, "HKL:D[:SIGMA_D], one or more, as 200:2.75")->required();
+    pressure->add_option("--sigma-t", pq.sigmaT, "Temperature uncertainty in kelvin");
+    pressure->add_flag("--csv", pq.csv, "CSV output");
+
+    hv::cli::SpacingRequest sq;
+    CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);
+    spacing->add_option("--standard", sq.standard, "NaCl or CsCl")->required();
+    spacing->add_option("--temperature", sq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
+    spacing->add_option("--pressure", sq.pressure, "GPa")->required();
+    spacing->add_option("--wavelength", sq.wavelength, "X-ray wavelength in angstrom: adds 2-theta");
+    spacing->add_option("--max-n", sq.maxN, "Highest h^2+k^2+l^2 listed (1 to 10000)")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 10000));
+    spacing->add_flag("--csv", sq.csv, "CSV output");
+
+    std::string file;
+    unsigned jobs = 0;
+    CLI::App* batch = app.add_subcommand("batch", "CSV in, CSV with pressures out")->footer(kBatchHelp);
+    batch->add_option("file", file, "CSV file; - or none for standard input");
+    batch->add_option("--jobs,-j", jobs, "Worker threads; 0 for one per core")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 1024u));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+
+    std::string out, err;
+    if (pressure->parsed()) {
+        const int status = hv::cli::RunPressure(pq, out, err);
+        return Finish(out, err, status);
+    }
+    if (spacing->parsed()) {
+        const int status = hv::cli::RunSpacing(sq, out, err);
+        return Finish(out, err, status);
+    }
+    return Batch(file, jobs);
+}
