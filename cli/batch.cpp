@@ -402,12 +402,7 @@ void AppendNumber(std::string& line, double value)
 
 std::string Shown(std::string_view text)
 {
-    std::string out = "\"";
-    for (char ch : text.substr(0, 32)) {
-        const auto u = static_cast<unsigned char>(ch);
-        out += (u >= 0x20 && u < 0x7f) ? ch : '?';
-    }
-    return out + (text.size() > 32 ? "...\"" : "\"");
+    return Quoted(text);
 }
 
 const Standard* ReadStandard(std::string_view text, std::string& why)

@@ -16,17 +16,6 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-std::string Quoted(std::string_view text)
-{
-    // Long or binary junk is cut and shown harmlessly.
-    std::string out = "\"";
-    for (char c : text.substr(0, 32)) {
-        const auto u = static_cast<unsigned char>(c);
-        out += (u >= 0x20 && u < 0x7f) ? c : '?';
-    }
-    return out + (text.size() > 32 ? "...\"" : "\"");
-}
-
 template <typename T>
 std::string ShortestOf(T value)
 {
@@ -37,6 +26,16 @@ std::string ShortestOf(T value)
 }
 
 }  // namespace
+
+std::string Quoted(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text.substr(0, 32)) {
+        const auto u = static_cast<unsigned char>(c);
+        out += (u >= 0x20 && u < 0x7f) ? c : '?';
+    }
+    return out + (text.size() > 32 ? "...\"" : "\"");
+}
 
 bool ParseNumber(std::string_view text, double& value, std::string& why)
 {

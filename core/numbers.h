@@ -19,6 +19,9 @@ bool ParseTemperature(std::string_view text, float& celsius, std::string& why);
 // The same check for a Celsius value already in hand.
 bool CheckTemperature(float celsius, std::string& why);
 
+// Any bytes made safe to quote in a message: cut after 32, non-printing bytes as '?'.
+std::string Quoted(std::string_view text);
+
 // The shortest text that reads back as the same value; "0" for either zero.
 std::string Shortest(float value);
 std::string Shortest(double value);
