@@ -164,15 +164,9 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
     const auto sigmaOf = [](const Peak& p) { return p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n)); };
     int withSigma = 0;
     for (const Peak& p : peaks) {
-        const float d = static_cast<float>(p.d);
-        if (!(p.d > 0) || !std::isfinite(p.d)) return Failed("d must be a positive number" + which(p), n);
-        if (!std::isfinite(d) || !(d > 0)) return Failed("d out of range" + which(p), n);
-        if (!std::isnan(p.sigmaD)) {
-            if (!(p.sigmaD > 0) || !std::isfinite(p.sigmaD)) {
-                return Failed("sigma_d must be a positive number" + which(p), n);
-            }
-            ++withSigma;
-        }
+        std::string why;
+        if (!CheckPeak(p, why)) return Failed(why + which(p), n);
+        withSigma += !std::isnan(p.sigmaD);
     }
     if (withSigma != 0 && withSigma != n) {
         return Failed("give sigma_d for every peak of a pattern or for none", n);
@@ -227,7 +221,6 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
 
 bool CheckPeak(const Peak& peak, std::string& why)
 {
-    // Fit's own checks of a peak, in its words.
     if (!(peak.d > 0) || !std::isfinite(peak.d)) {
         why = "d must be a positive number";
         return false;
