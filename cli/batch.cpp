@@ -400,11 +400,6 @@ void AppendNumber(std::string& line, double value)
 
 }  // namespace
 
-std::string Shown(std::string_view text)
-{
-    return Quoted(text);
-}
-
 const Standard* ReadStandard(std::string_view text, std::string& why)
 {
     const std::string_view name = Trim(text);
@@ -412,7 +407,7 @@ const Standard* ReadStandard(std::string_view text, std::string& why)
     if (const Standard* s = FindStandard(name)) return s;
     if (const Standard* s = FindStandardAnyCase(name)) return s;
     why = name.empty() ? "standard: empty, give one of " + StandardNames()
-                       : "standard " + Shown(name) + " is not known: give one of " + StandardNames();
+                       : "standard " + Quoted(name) + " is not known: give one of " + StandardNames();
     return nullptr;
 }
 
@@ -420,7 +415,7 @@ bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std:
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
-        why = "peak " + Shown(text) + ": write HKL:D or HKL:D:SIGMA_D, as 200:2.75";
+        why = "peak " + Quoted(text) + ": write HKL:D or HKL:D:SIGMA_D, as 200:2.75";
         return false;
     }
     const auto reflection = ParseReflection(text.substr(0, colon), standard, why);
@@ -431,15 +426,15 @@ bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std:
     Peak p;
     p.reflection = *reflection;
     if (!ParseNumber(dText, p.d, why)) {
-        why = "peak " + Shown(text) + ": d: " + why;
+        why = "peak " + Quoted(text) + ": d: " + why;
         return false;
     }
     if (second != std::string_view::npos && !ParseNumber(rest.substr(second + 1), p.sigmaD, why)) {
-        why = "peak " + Shown(text) + ": sigma_d: " + why;
+        why = "peak " + Quoted(text) + ": sigma_d: " + why;
         return false;
     }
     if (!CheckPeak(p, why)) {
-        why = "peak " + Shown(text) + ": " + why;
+        why = "peak " + Quoted(text) + ": " + why;
         return false;
     }
     peak = p;

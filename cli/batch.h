@@ -41,7 +41,4 @@ bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std:
 // A standard named in any letter case, or why not.
 const Standard* ReadStandard(std::string_view text, std::string& why);
 
-// Text of any bytes made safe to show in a message: cut, non-printing bytes as '?'.
-std::string Shown(std::string_view text);
-
 }  // namespace hv::cli
