@@ -1,6 +1,7 @@
 #include "core/inverse.h"
 
 #include "core/numbers.h"
+#include "core/units.h"
 #include "engine/clsKolvane.h"
 
 #include <cmath>
@@ -67,10 +68,7 @@ std::string Gpa(double kbar)
 
 double TwoTheta(double d, double wavelength)
 {
-    if (!(wavelength > 0) || !(d > 0)) return kNone;
-    const double s = wavelength / (2 * d);
-    if (!(s <= 1)) return kNone;
-    return 2 * std::asin(s) * 180 / std::numbers::pi;
+    return PositionOf(XUnit::TwoThetaDeg, d, {wavelength, kNone});
 }
 
 double Spacing(double a, int n)
