@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include "core/numbers.h"
+#include "core/units.h"
 
 #include <algorithm>
 #include <array>
@@ -29,14 +30,26 @@ std::string_view Trim(std::string_view text)
 
 // Where each known column sits in the input, -1 when absent.
 struct Columns {
-    enum Name { Standard, T, Hkl, D, SigmaD, SigmaT, Pattern, Count };
+    enum Name {
+        Standard, T, Hkl, D, SigmaD, SigmaT, Pattern,
+        // Peaks as measured, instead of d: 2-theta at a wavelength or beam energy, or the
+        // photon energy at the detector's fixed angle.
+        TwoTheta, Wavelength, EnergyKev, SigmaTwoTheta, EKev, TwoThetaFixed, SigmaEKev,
+        Count
+    };
     std::array<int, Count> at{};
-    std::size_t count = 0;  // columns of the header
+    std::size_t count = 0;   // columns of the header
+    bool positions = false;  // two_theta or e_kev: the output adds the d used
 };
 
-constexpr std::array<std::string_view, Columns::Count> kNames = {"standard", "t_c",     "hkl",    "d",
-                                                                  "sigma_d",  "sigma_t", "pattern"};
-constexpr int kRequired = 4;  // the first four names
+constexpr std::array<std::string_view, Columns::Count> kNames = {
+    "standard",  "t_c",        "hkl",         "d",     "sigma_d",         "sigma_t",    "pattern",
+    "two_theta", "wavelength", "energy_kev", "sigma_two_theta", "e_kev", "two_theta_fixed", "sigma_e_kev"};
+constexpr int kRequired = 3;  // the first three names, and one of d, two_theta, e_kev
+
+// Rows may hold this many fields past the header's and still have them read: enough to tell
+// a decimal comma from other extra fields.
+constexpr std::size_t kSpareFields = 16;
 
 // Header names in any case, blanks around them ignored. Exit code 2 on failure.
 bool ReadHeader(const Record& header, Columns& c, std::string& why)
@@ -71,11 +84,32 @@ bool ReadHeader(const Record& header, Columns& c, std::string& why)
             missing += (missing.empty() ? "" : ", ") + std::string(kNames[static_cast<std::size_t>(k)]);
         }
     }
+    const auto has = [&](Columns::Name n) { return c.at[n] >= 0; };
+    if (!has(Columns::D) && !has(Columns::TwoTheta) && !has(Columns::EKev)) {
+        missing += (missing.empty() ? "" : ", ") + std::string("d");
+    }
     if (!missing.empty()) {
         why = "missing column" + std::string(missing.find(',') == std::string::npos ? " " : "s ") + missing +
-              ": the header needs standard, t_c, hkl and d (optional: sigma_d, sigma_t, pattern)";
+              ": the header needs standard, t_c, hkl and d, or two_theta with wavelength or energy_kev, or e_kev "
+              "with two_theta_fixed (optional: sigma_d, sigma_two_theta, sigma_e_kev, sigma_t, pattern)";
         return false;
     }
+    // A column that can never be used is a mistake in the header, not in every row.
+    struct Needs { Columns::Name column; bool met; const char* why; };
+    const Needs needs[] = {
+        {Columns::TwoTheta, has(Columns::Wavelength) || has(Columns::EnergyKev),
+         "column two_theta needs a column wavelength (angstrom) or energy_kev (keV)"},
+        {Columns::EKev, has(Columns::TwoThetaFixed), "column e_kev needs a column two_theta_fixed (degrees)"},
+        {Columns::SigmaTwoTheta, has(Columns::TwoTheta), "column sigma_two_theta goes with a column two_theta"},
+        {Columns::SigmaEKev, has(Columns::EKev), "column sigma_e_kev goes with a column e_kev"},
+    };
+    for (const Needs& n : needs) {
+        if (has(n.column) && !n.met) {
+            why = n.why;
+            return false;
+        }
+    }
+    c.positions = has(Columns::TwoTheta) || has(Columns::EKev);
     return true;
 }
 
@@ -91,9 +125,36 @@ struct RowInput {
     float tCelsius = 0;
     Peak peak;
     double sigmaT = kNone;
+    bool converted = false;  // peak holds the d used, checked as Fit checks it
 };
 
-std::string RecordProblem(const Record& r)
+bool Digits(std::string_view text, bool sign)
+{
+    if (sign && !text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+}
+
+// Whether `extra` surplus fields could all come from numbers written with a decimal comma:
+// that many disjoint neighbours like "2" "75" among the fields read, and only numbers past
+// the header's count (the columns shifted right by the splits).
+bool LooksLikeDecimalCommas(const Record& r, std::size_t count, std::size_t extra)
+{
+    for (std::size_t i = count; i < r.Kept(); ++i) {
+        double value = 0;
+        std::string why;
+        if (!Trim(r.Field(i)).empty() && !ParseNumber(r.Field(i), value, why)) return false;
+    }
+    std::size_t pairs = 0;
+    for (std::size_t i = 0; i + 1 < r.Kept(); ++i) {
+        if (Digits(Trim(r.Field(i)), true) && Digits(r.Field(i + 1), false)) {
+            ++pairs;
+            ++i;
+        }
+    }
+    return pairs >= extra;
+}
+
+std::string RecordProblem(const Record& r, std::size_t count)
 {
     if (r.tooLong) {
         return "line " + std::to_string(r.line) + " is longer than " + std::to_string(kMaxRecordBytes) +
@@ -101,6 +162,16 @@ std::string RecordProblem(const Record& r)
     }
     if (r.unclosedQuote) {
         return "line " + std::to_string(r.line) + ": a quoted field is not closed before the end of the input";
+    }
+    if (r.filled > count) {
+        // Empty fields past the header's are fine: spreadsheets write them.
+        std::string why = "line " + std::to_string(r.line) + " has " + std::to_string(r.filled) +
+                          " fields but the header " + std::to_string(count);
+        if (r.filled <= r.Kept() && LooksLikeDecimalCommas(r, count, r.filled - count)) {
+            return why + ": this looks like a decimal comma, a number such as 2,75 split in two at the comma; "
+                         "write numbers with \".\" (2.75)";
+        }
+        return why + ": a field that holds a comma must be in double quotes";
     }
     return {};
 }
@@ -115,9 +186,91 @@ bool ReadOptional(std::string_view field, const char* name, double& value, std::
     return true;
 }
 
+bool ReadNumber(std::string_view field, const char* name, double& value, std::string& why)
+{
+    if (ParseNumber(field, value, why)) return true;
+    why = std::string(name) + ": " + why;
+    return false;
+}
+
+bool Given(const Record& r, const Columns& c, Columns::Name name)
+{
+    return !Trim(FieldOf(r, c, name)).empty();
+}
+
+// The peak of a row of a file with two_theta or e_kev columns: d, 2-theta or an energy,
+// exactly one of them, with the geometry and the sigma of that one.
+bool ReadPosition(const Record& r, const Columns& c, RowInput& in, std::string& why)
+{
+    struct Way { Columns::Name x, sigma; };
+    const Way ways[] = {{Columns::D, Columns::SigmaD},
+                        {Columns::TwoTheta, Columns::SigmaTwoTheta},
+                        {Columns::EKev, Columns::SigmaEKev}};
+    std::string given, offered;
+    const Way* way = nullptr;
+    for (const Way& w : ways) {
+        if (c.at[w.x] < 0) continue;
+        const std::string name(kNames[w.x]);
+        offered += (offered.empty() ? "" : " or ") + name;
+        if (!Given(r, c, w.x)) continue;
+        given += (given.empty() ? "" : " and ") + name;
+        way = way ? nullptr : &w;
+        if (!way) break;
+    }
+    if (given.empty()) {
+        why = "no peak position: give " + offered;
+        return false;
+    }
+    if (!way) {
+        why = "give one peak position per row, not " + given;
+        return false;
+    }
+    for (const Way& w : ways) {
+        if (&w != way && c.at[w.sigma] >= 0 && Given(r, c, w.sigma)) {
+            why = std::string(kNames[w.sigma]) + " goes with " + std::string(kNames[w.x]) + ", and this row gives " +
+                  std::string(kNames[way->x]) + (c.at[way->sigma] >= 0 ? ": use " + std::string(kNames[way->sigma]) : "");
+            return false;
+        }
+    }
+    double x = 0, sigma = kNone;
+    if (!ReadNumber(FieldOf(r, c, way->x), kNames[way->x].data(), x, why)) return false;
+    if (!ReadOptional(FieldOf(r, c, way->sigma), kNames[way->sigma].data(), sigma, why)) return false;
+    XUnit unit = XUnit::DAngstrom;
+    Geometry g{kNone, kNone};
+    if (way->x == Columns::TwoTheta) {
+        unit = XUnit::TwoThetaDeg;
+        const bool lambda = Given(r, c, Columns::Wavelength), energy = Given(r, c, Columns::EnergyKev);
+        if (lambda == energy) {
+            why = lambda ? "give wavelength or energy_kev, not both"
+                         : "two_theta needs wavelength (angstrom) or energy_kev (keV)";
+            return false;
+        }
+        if (lambda && !ReadNumber(FieldOf(r, c, Columns::Wavelength), "wavelength", g.wavelength, why)) return false;
+        if (energy) {
+            double keV = 0;
+            if (!ReadNumber(FieldOf(r, c, Columns::EnergyKev), "energy_kev", keV, why)) return false;
+            if (!(keV > 0)) {
+                why = "energy_kev must be a positive number of keV";
+                return false;
+            }
+            g.wavelength = WavelengthOfEnergy(keV);
+        }
+    } else if (way->x == Columns::EKev) {
+        unit = XUnit::EnergyKev;
+        if (!Given(r, c, Columns::TwoThetaFixed)) {
+            why = "e_kev needs two_theta_fixed (degrees)";
+            return false;
+        }
+        if (!ReadNumber(FieldOf(r, c, Columns::TwoThetaFixed), "two_theta_fixed", g.twoThetaFixed, why)) return false;
+    }
+    if (!PeakAt(in.peak.reflection, unit, x, sigma, g, in.peak, why)) return false;
+    in.converted = true;
+    return true;
+}
+
 bool ReadRow(const Record& r, const Columns& c, RowInput& in, std::string& why)
 {
-    why = RecordProblem(r);
+    why = RecordProblem(r, c.count);
     if (!why.empty()) return false;
     in.standard = ReadStandard(FieldOf(r, c, Columns::Standard), why);
     if (!in.standard) return false;
@@ -125,6 +278,10 @@ bool ReadRow(const Record& r, const Columns& c, RowInput& in, std::string& why)
     const auto reflection = ParseReflection(FieldOf(r, c, Columns::Hkl), *in.standard, why);
     if (!reflection) return false;
     in.peak.reflection = *reflection;
+    in.sigmaT = kNone;
+    if (c.positions) {
+        return ReadPosition(r, c, in, why) && ReadOptional(FieldOf(r, c, Columns::SigmaT), "sigma_t", in.sigmaT, why);
+    }
     if (!ParseNumber(FieldOf(r, c, Columns::D), in.peak.d, why)) {
         why = "d: " + why;
         return false;
@@ -159,6 +316,8 @@ bool ProcessRow(const Record& r, const Columns& c, std::string& out)
     } else {
         result.message = std::move(why);
     }
+    // The d of a row whose position was read, also when the row fails later.
+    if (c.positions) AppendUsed(out, {&in.peak, in.converted ? 1u : 0u});
     AppendResult(out, result);
     out += '\n';
     return result.status == Status::Error;
@@ -307,9 +466,13 @@ void AddToPattern(Pattern& p, const Record& r, const Columns& c)
     if (!p.error.empty()) return;
     const std::string at = "line " + std::to_string(r.line) + ": ";
     RowInput in;
-    std::string why;
+    std::string why = RecordProblem(r, c.count);
+    if (!why.empty()) {
+        p.error = why;  // names its line itself
+        return;
+    }
     if (!ReadRow(r, c, in, why) || !CheckPeak(in.peak, why)) {
-        p.error = r.tooLong || r.unclosedQuote ? why : at + why;
+        p.error = at + why;
         return;
     }
     if (p.peaks.empty()) {
@@ -371,6 +534,8 @@ void ByPattern(CsvReader& reader, const Columns& c, const Sink& sink, unsigned j
         out += ',';
         AppendField(out, p.tText);
         out += ',' + std::to_string(p.rows);
+        // A pattern with a bad row lists no spacings: they would be only some of its peaks.
+        if (c.positions) AppendUsed(out, p.error.empty() ? std::span<const Peak>(p.peaks) : std::span<const Peak>());
         AppendResult(out, p.result);
         out += '\n';
         summary.errors += p.result.status == Status::Error;
@@ -413,32 +578,58 @@ const Standard* ReadStandard(std::string_view text, std::string& why)
 
 bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std::string& why)
 {
+    return ParsePeak(text, standard, XUnit::DAngstrom, Geometry{kNone, kNone}, peak, why);
+}
+
+bool ParsePeak(std::string_view text, const Standard& standard, XUnit unit, const Geometry& geometry, Peak& peak,
+               std::string& why)
+{
+    // What the position and its sigma are called in this unit's messages.
+    const bool d = unit == XUnit::DAngstrom;
+    const std::string x = d ? "D" : unit == XUnit::EnergyKev ? "E" : "2THETA";
+    const std::string form = d ? "as 200:2.75" : unit == XUnit::EnergyKev ? "as 200:33.95 (keV)" : "as 200:9.096 (degrees)";
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
-        why = "peak " + Quoted(text) + ": write HKL:D or HKL:D:SIGMA_D, as 200:2.75";
+        why = "peak " + Quoted(text) + ": write HKL:" + x + " or HKL:" + x + ":SIGMA" + (d ? "_D" : "") + ", " + form;
         return false;
     }
     const auto reflection = ParseReflection(text.substr(0, colon), standard, why);
     if (!reflection) return false;
     std::string_view rest = text.substr(colon + 1);
     const std::size_t second = rest.find(':');
-    const std::string_view dText = rest.substr(0, second);
+    const std::string_view xText = rest.substr(0, second);
+    const std::string name = d ? "d" : unit == XUnit::EnergyKev ? "energy" : "2-theta";
+    double position = 0, sigma = kNone;
+    if (!ParseNumber(xText, position, why)) {
+        why = "peak " + Quoted(text) + ": " + name + ": " + why;
+        return false;
+    }
+    if (second != std::string_view::npos && !ParseNumber(rest.substr(second + 1), sigma, why)) {
+        why = "peak " + Quoted(text) + ": " + (d ? "sigma_d" : "sigma of " + name) + ": " + why;
+        return false;
+    }
     Peak p;
-    p.reflection = *reflection;
-    if (!ParseNumber(dText, p.d, why)) {
-        why = "peak " + Quoted(text) + ": d: " + why;
-        return false;
-    }
-    if (second != std::string_view::npos && !ParseNumber(rest.substr(second + 1), p.sigmaD, why)) {
-        why = "peak " + Quoted(text) + ": sigma_d: " + why;
-        return false;
-    }
-    if (!CheckPeak(p, why)) {
+    if (!PeakAt(*reflection, unit, position, sigma, geometry, p, why)) {
         why = "peak " + Quoted(text) + ": " + why;
         return false;
     }
     peak = p;
     return true;
+}
+
+void AppendUsed(std::string& line, std::span<const Peak> peaks)
+{
+    const bool sigmas = !peaks.empty() && std::none_of(peaks.begin(), peaks.end(), [](const Peak& p) {
+        return std::isnan(p.sigmaD);
+    });
+    for (int sigma = 0; sigma < 2; ++sigma) {
+        line += ',';
+        if (sigma && !sigmas) break;
+        for (std::size_t i = 0; i < peaks.size(); ++i) {
+            if (i) line += ' ';
+            line += Shortest(sigma ? peaks[i].sigmaD : peaks[i].d);
+        }
+    }
 }
 
 void AppendResult(std::string& line, const Result& r)
@@ -469,6 +660,10 @@ BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)
         summary.error = "the input cannot be read";
     } else if (got == CsvReader::Got::End) {
         summary.error = "the input is empty: a header line is needed (standard,t_c,hkl,d)";
+    } else if (header.fields == 1 && header.Kept() == 1 && header.Field(0).find(';') != std::string_view::npos) {
+        // A spreadsheet saved with ";" between fields, as locales with a decimal comma do.
+        summary.error = "the header's fields are separated by \";\", but batch reads fields separated by \",\" or "
+                        "by tabs: save the file as CSV with commas (and \".\" as decimal separator) or with tabs";
     } else {
         ReadHeader(header, c, summary.error);
     }
@@ -484,13 +679,17 @@ BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)
     } else {
         AppendInput(head, header, c.count);
     }
+    if (c.positions) {
+        head += ',';
+        head += kUsedHeader;
+    }
     head += ',';
     head += kResultHeader;
     head += '\n';
     sink(head);
 
-    // Fields past the header's are cut anyway: not kept.
-    reader.KeepFields(c.count);
+    // Fields past the header's make a row an error; only a few are kept, to say why.
+    reader.KeepFields(c.count + kSpareFields);
     if (patterned) {
         ByPattern(reader, c, sink, jobs, summary, got);
     } else {

@@ -10,6 +10,10 @@ struct PressureRequest {
     std::string standard, temperature, sigmaT;  // sigmaT empty: not given
     std::vector<std::string> peaks;             // HKL:D[:SIGMA_D]
     bool csv = false;
+    // Peaks as measured: 2-theta in degrees at a wavelength (angstrom) or beam energy (keV),
+    // or photon energies in keV at a fixed 2-theta (degrees). Empty texts: not given.
+    bool twoTheta = false, energyDispersive = false;
+    std::string wavelength, energy, twoThetaFixed;
 };
 
 struct SpacingRequest {

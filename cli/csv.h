@@ -44,6 +44,7 @@ struct Record {
     std::string text;               // the kept fields' bytes back to back, quotes removed
     std::vector<uint32_t> ends;     // end of each kept field in text
     std::size_t fields = 0;         // fields in the record, kept or not
+    std::size_t filled = 0;         // fields up to the last one holding more than blanks, kept or not
     int64_t line = 0;               // the line it starts on, 1 for the first
     bool tooLong = false;           // longer than kMaxRecordBytes: only leading fields kept
     bool unclosedQuote = false;     // a quoted field ran to the end of the input
@@ -65,7 +66,8 @@ public:
     // (comma when neither does). Reads ahead without consuming anything.
     char GuessDelimiter();
     void SetDelimiter(char delimiter) { delimiter_ = delimiter; }
-    // Fields past the first `count` of each record are counted, not kept.
+    // Fields past the first `count` of each record are counted, not kept (Record::filled
+    // still tells whether any of them held something).
     void KeepFields(std::size_t count) { keep_ = count; }
 
     enum class Got { Record, End, ReadError };

@@ -174,6 +174,11 @@ int main(int argc, char** argv)
     pressure->add_option("peaks", pq.peaks, "HKL:D[:SIGMA_D], one or more, as 200:2.75")->required();
     pressure->add_option("--sigma-t", pq.sigmaT, "Temperature uncertainty in kelvin");
     pressure->add_flag("--csv", pq.csv, "CSV output");
+    pressure->add_flag("--two-theta", pq.twoTheta, "Peaks are HKL:2THETA[:SIGMA] in degrees");
+    pressure->add_option("--wavelength", pq.wavelength, "X-ray wavelength in angstrom, for --two-theta");
+    pressure->add_option("--energy", pq.energy, "X-ray energy in keV, for --two-theta (instead of --wavelength)");
+    pressure->add_flag("--energy-dispersive", pq.energyDispersive, "Peaks are HKL:E[:SIGMA], photon energies in keV");
+    pressure->add_option("--two-theta-fixed", pq.twoThetaFixed, "Detector angle 2-theta in degrees, for --energy-dispersive");
 
     hv::cli::SpacingRequest sq;
     CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);

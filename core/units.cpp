@@ -1,5 +1,7 @@
 #include "core/units.h"
 
+#include "core/numbers.h"
+
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -173,6 +175,67 @@ bool CheckGeometry(XUnit unit, const Geometry& g, std::string& why)
                                           : "the fixed 2-theta must lie above 0 and at most 180 degrees";
         return false;
     }
+    return true;
+}
+
+namespace {
+
+// What the position is called in messages, and its measure.
+const char* PositionWords(XUnit unit)
+{
+    switch (unit) {
+    case XUnit::TwoThetaDeg: return "2-theta must lie above 0 and at most 180 degrees";
+    case XUnit::TwoThetaRad: return "2-theta must lie above 0 and at most pi radians";
+    case XUnit::QPerAngstrom:
+    case XUnit::QPerNm: return "q must be a positive number";
+    case XUnit::EnergyKev: return "the energy must be a positive number of keV";
+    case XUnit::DAngstrom: return "d must be a positive number";
+    }
+    return "";
+}
+
+const char* SigmaWords(XUnit unit)
+{
+    switch (unit) {
+    case XUnit::TwoThetaDeg:
+    case XUnit::TwoThetaRad: return "the sigma of 2-theta must be a positive number";
+    case XUnit::QPerAngstrom:
+    case XUnit::QPerNm: return "the sigma of q must be a positive number";
+    case XUnit::EnergyKev: return "the sigma of the energy must be a positive number";
+    case XUnit::DAngstrom: return "sigma_d must be a positive number";
+    }
+    return "";
+}
+
+}  // namespace
+
+bool PeakAt(const Reflection& reflection, XUnit unit, double x, double sigmaX, const Geometry& g, Peak& peak,
+            std::string& why)
+{
+    if (unit == XUnit::DAngstrom) {
+        // d itself: exactly what the faces read as d.
+        const Peak p{reflection, x, sigmaX};
+        if (!CheckPeak(p, why)) return false;
+        peak = p;
+        return true;
+    }
+    if (!CheckGeometry(unit, g, why)) return false;
+    const double d = SpacingAt(unit, x, g);
+    if (std::isnan(d)) {
+        why = PositionWords(unit);
+        return false;
+    }
+    if (!std::isnan(sigmaX) && !Positive(sigmaX)) {
+        why = SigmaWords(unit);
+        return false;
+    }
+    const Peak p{reflection, d, std::isnan(sigmaX) ? kNone : SpacingSlope(unit, x, g) * sigmaX};
+    if (!CheckPeak(p, why)) {
+        // The position was fine, the spacing it gives is not (2-theta 1e-40 degrees).
+        why = "that position gives d = " + Shortest(d) + " A: " + why;
+        return false;
+    }
+    peak = p;
     return true;
 }
 

@@ -3,6 +3,8 @@
 // converts through these, so a position means the same d everywhere.
 #pragma once
 
+#include "core/pressure.h"
+
 #include <string>
 #include <string_view>
 
@@ -57,5 +59,12 @@ double PositionOf(XUnit unit, double d, const Geometry& geometry);
 
 // Checks the geometry a unit needs; false with why ("2-theta needs the wavelength").
 bool CheckGeometry(XUnit unit, const Geometry& geometry, std::string& why);
+
+// The peak of a reflection measured at position x with standard uncertainty sigmaX (kNone:
+// not given), both in the unit's own measure: d = SpacingAt, sigma_d = SpacingSlope * sigmaX
+// to first order. False with why, in the same words for every face: the geometry, a position
+// without a spacing, a sigma that is not positive, or a d that Fit would refuse (CheckPeak).
+bool PeakAt(const Reflection& reflection, XUnit unit, double x, double sigmaX, const Geometry& geometry, Peak& peak,
+            std::string& why);
 
 }  // namespace hv
