@@ -174,9 +174,10 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             std::string line = "  " + ReflectionText(p.reflection);
             Pad(line, 10);
             const double sa = p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n));
-            // A measured position first, then the d it gives: the arithmetic in the open.
+            // A measured position first, as typed, then the d it gives: the arithmetic in the open.
             if (measured) {
-                line += (unit == XUnit::EnergyKev ? "E = " : "2-theta = ") + PlusMinus(positions[i], sigmas[i], 8) +
+                line += (unit == XUnit::EnergyKev ? "E = " : "2-theta = ") + Shortest(positions[i]) +
+                        (std::isnan(sigmas[i]) ? "" : " +/- " + Shortest(sigmas[i])) +
                         (unit == XUnit::EnergyKev ? " keV" : " deg");
                 Pad(line, 45);
             }

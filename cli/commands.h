@@ -13,7 +13,7 @@ struct PressureRequest {
     // Peaks as measured: 2-theta in degrees at a wavelength (angstrom) or beam energy (keV),
     // or photon energies in keV at a fixed 2-theta (degrees). Empty texts: not given.
     bool twoTheta = false, energyDispersive = false;
-    std::string wavelength, energy, twoThetaFixed;
+    std::string wavelength = {}, energy = {}, twoThetaFixed = {};
 };
 
 struct SpacingRequest {

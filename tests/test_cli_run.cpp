@@ -114,14 +114,16 @@ TEST_F(CalcTest, SpacingTable)
 
 TEST_F(CalcTest, BatchFiles)
 {
-    // Header names in any case and order; short rows padded, long ones cut; CRLF line ends.
+    // Header names in any case and order; short rows padded, long ones cut and refused; CRLF
+    // line ends.
     const fs::path plain = Write("plain.csv", " T_C ,Standard,hkl,D,note\r\n25,NaCl,200,2.75\r\n25,NaCl,200,2.75,x,y\r\n"
                                               "25,NaCl,210,2.75,z\r\n");
     const Outcome r = Calc("batch '" + plain.string() + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, " T_C ,Standard,hkl,D,note,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message\n"
                      "25,NaCl,200,2.75,,5.5,,0.9273651838302612,2.1517081,,ok,\n"
-                     "25,NaCl,200,2.75,x,5.5,,0.9273651838302612,2.1517081,,ok,\n"
+                     "25,NaCl,200,2.75,x,,,,,,error,line 3 has 6 fields but the header 5: a field that holds a "
+                     "comma must be in double quotes\n"
                      "25,NaCl,210,2.75,z,,,,,,error,\"NaCl has no reflection 2 1 0: in rock salt h, k and l are all "
                      "even or all odd. Its reflections up to h^2+k^2+l^2 = 20: 111, 200, 220, 311, 222, 400, 331, "
                      "420 (or lp for the lattice parameter)\"\n");
@@ -142,7 +144,11 @@ TEST_F(CalcTest, UsageErrorsComputeNothing)
                          Case{"spacing --standard NaCl --temperature 25 --pressure 1 --max-n 0", "", "--max-n"},
                          Case{"batch --jobs x", "", "--jobs"},
                          Case{"batch /nonexistent/file.csv", "", "cannot read /nonexistent/file.csv"},
-                         Case{"batch", "standard,t_c,hkl\nNaCl,25,200\n", "missing column d"}}) {
+                         Case{"batch", "standard,t_c,hkl\nNaCl,25,200\n", "missing column d"},
+                         Case{"batch", "standard;t_c;hkl;d\nNaCl;25;200;2,75\n", "separated by \";\""},
+                         Case{"pressure --standard NaCl --temperature 25 --two-theta 200:9", "", "--two-theta needs"},
+                         Case{"pressure --standard NaCl --temperature 25 --energy-dispersive 200:30", "",
+                              "--energy-dispersive needs --two-theta-fixed"}}) {
         SCOPED_TRACE(c.args);
         const Outcome r = Calc(c.args, c.input);
         EXPECT_EQ(r.status, 2);
@@ -159,7 +165,9 @@ TEST_F(CalcTest, HelpAndVersion)
     const Outcome help = Calc("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* needed : {"hivarnisse-calc pressure --standard", "hivarnisse-calc spacing --standard",
-                               "hivarnisse-calc batch measurements.csv", "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message", "pattern,standard,t_c,n_peaks,"}) {
+                               "hivarnisse-calc batch measurements.csv", "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message", "pattern,standard,t_c,n_peaks,",
+                               "--two-theta --wavelength", "--energy-dispersive --two-theta-fixed", "two_theta,wavelength",
+                               "d_used,sigma_d_used"}) {
         EXPECT_NE(help.out.find(needed), std::string::npos) << needed;
     }
     const Outcome version = Calc("--version");
@@ -203,6 +211,58 @@ TEST_F(CalcTest, LongLine)
                                 "NaCl,25,200,2.75,5.5,"),
               std::string::npos)
         << longLine.out.substr(0, 400);
+}
+
+// The inverse's 2-theta, typed back with --two-theta at the same wavelength, gives the pressure
+// asked for; the same peak as an energy at the 2-theta of an energy-dispersive detector too.
+TEST_F(CalcTest, TwoThetaRoundTrip)
+{
+    const Outcome table = Calc("spacing --standard NaCl --temperature 25 --pressure 10 --wavelength 0.4133 --csv");
+    ASSERT_EQ(table.status, 0) << table.err;
+    std::istringstream lines(table.out);
+    std::string line;
+    std::getline(lines, line);
+    ASSERT_EQ(line, "hkl,n,d,two_theta");
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        const std::string hkl = line.substr(0, line.find(','));
+        const std::string twoTheta = line.substr(line.rfind(',') + 1);
+        const Outcome back = Calc("pressure --standard NaCl --temperature 25 --two-theta --wavelength 0.4133 " + hkl +
+                                  ":" + twoTheta);
+        EXPECT_EQ(back.status, 0) << back.err;
+        EXPECT_NE(back.out.find("2-theta = " + twoTheta + " deg"), std::string::npos) << back.out;
+        EXPECT_NE(back.out.find("P      = 10 GPa\n"), std::string::npos) << back.out;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 8);
+    // hc / (2 d sin 7.5 deg) for the 200 spacing 2.6061187 A at 10 GPa: 18.224 keV by hand.
+    const Outcome ed = Calc("pressure --standard NaCl --temperature 25 --energy-dispersive --two-theta-fixed 15 200:18.224");
+    EXPECT_EQ(ed.status, 0) << ed.err;
+    EXPECT_NE(ed.out.find("NaCl at 25 C, 1 peak, energies at 2-theta = 15 deg\n  200     E = 18.224 keV"),
+              std::string::npos)
+        << ed.out;
+    EXPECT_NE(ed.out.find("d = 2.60612"), std::string::npos) << ed.out;
+    EXPECT_NE(ed.out.find("P      = 10 GPa\n"), std::string::npos) << ed.out;
+}
+
+// A 2-theta file as the manual shows it: each row with the d it used.
+TEST_F(CalcTest, TwoThetaBatchFile)
+{
+    const fs::path file = Write("angles.csv", "sample,standard,t_c,hkl,two_theta,sigma_two_theta,wavelength\n"
+                                              "s1,NaCl,25,200,60,0.01,2.75\n"
+                                              "s2,NaCl,25,200,60,,\n");
+    const Outcome r = Calc("batch '" + file.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "sample,standard,t_c,hkl,two_theta,sigma_two_theta,wavelength,d_used,sigma_d_used,a,sigma_a,"
+                    "v_ratio,p_gpa,sigma_p_gpa,status,message");
+    std::getline(lines, line);
+    EXPECT_EQ(line.substr(0, 32), "s1,NaCl,25,200,60,0.01,2.75,2.75") << line;
+    EXPECT_NE(line.find(",2.1517081,"), std::string::npos) << line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "s2,NaCl,25,200,60,,,,,,,,,,error,two_theta needs wavelength (angstrom) or energy_kev (keV)");
 }
 
 }  // namespace

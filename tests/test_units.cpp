@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <string>
 
 namespace {
 
@@ -104,6 +105,78 @@ TEST(Units, RoundTripWithTheInverse)
     ASSERT_EQ(s.status, hv::Status::Ok);
     for (const hv::SpacingRow& row : s.rows) {
         EXPECT_NEAR(hv::SpacingAt(XUnit::TwoThetaDeg, row.twoTheta, {0.4133, kNaN}), row.d, 1e-13 * row.d);
+    }
+}
+
+// A position and its sigma made into the core's peak. sigma_d by hand: at 2-theta 60 deg,
+// dd/d(2-theta) = d cot(30 deg) / 2 = d sqrt(3) / 2 per radian; for energies dd/dE = d / E.
+TEST(Units, PeakOfAMeasuredPosition)
+{
+    const double hc = 12.398419843320026;
+    const hv::Reflection r200{{2, 0, 0}, 4, false};
+    const double perDegree = std::numbers::pi / 180;
+    struct Case {
+        XUnit unit;
+        double x, sigmaX;
+        hv::Geometry g;
+        double d, sigmaD;
+    } cases[] = {
+        {XUnit::TwoThetaDeg, 60, 0.01, {2.75, kNaN}, 2.75, 2.75 * std::sqrt(3.0) / 2 * perDegree * 0.01},
+        {XUnit::TwoThetaDeg, 60, kNaN, {2.75, kNaN}, 2.75, kNaN},
+        {XUnit::TwoThetaDeg, 90, 0.02, {hv::WavelengthOfEnergy(hc), kNaN}, 1 / std::sqrt(2.0),
+         1 / std::sqrt(2.0) / 2 * perDegree * 0.02},
+        {XUnit::EnergyKev, hc / 2.75, 0.01, {kNaN, 60}, 2.75, 2.75 / (hc / 2.75) * 0.01},
+        {XUnit::DAngstrom, 2.75, 0.0005, {kNaN, kNaN}, 2.75, 0.0005},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(hv::XUnitName(c.unit)) + " " + std::to_string(c.x));
+        hv::Peak p;
+        std::string why;
+        ASSERT_TRUE(hv::PeakAt(r200, c.unit, c.x, c.sigmaX, c.g, p, why)) << why;
+        EXPECT_NEAR(p.d, c.d, 1e-15 * c.d);
+        if (std::isnan(c.sigmaD)) {
+            EXPECT_TRUE(std::isnan(p.sigmaD));
+        } else {
+            EXPECT_NEAR(p.sigmaD, c.sigmaD, 1e-12 * c.sigmaD);
+        }
+        EXPECT_EQ(p.reflection.n, 4);
+    }
+}
+
+TEST(Units, PeakOfABadPosition)
+{
+    const hv::Reflection r200{{2, 0, 0}, 4, false};
+    struct Case {
+        XUnit unit;
+        double x, sigmaX;
+        hv::Geometry g;
+        const char* why;
+    } cases[] = {
+        {XUnit::TwoThetaDeg, 9, kNaN, {kNaN, kNaN}, "2-theta needs a wavelength (angstrom) or an X-ray energy (keV)"},
+        {XUnit::TwoThetaDeg, 9, kNaN, {0, kNaN}, "the wavelength must be a positive number of angstrom"},
+        {XUnit::TwoThetaDeg, 0, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
+        {XUnit::TwoThetaDeg, 180.5, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
+        {XUnit::TwoThetaDeg, kNaN, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
+        {XUnit::TwoThetaDeg, 9, 0, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
+        {XUnit::TwoThetaDeg, 9, -0.1, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
+        {XUnit::TwoThetaDeg, 9, INFINITY, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
+        // sin(1e-40 deg) puts d far beyond single precision: what Fit would refuse, said here.
+        {XUnit::TwoThetaDeg, 1e-40, kNaN, {1, kNaN}, "that position gives d = "},
+        {XUnit::EnergyKev, 30, kNaN, {kNaN, kNaN}, "energies need the detector's fixed 2-theta (degrees)"},
+        {XUnit::EnergyKev, 30, kNaN, {kNaN, 200}, "the fixed 2-theta must lie above 0 and at most 180 degrees"},
+        {XUnit::EnergyKev, -30, kNaN, {kNaN, 10}, "the energy must be a positive number of keV"},
+        {XUnit::EnergyKev, 30, 0, {kNaN, 10}, "the sigma of the energy must be a positive number"},
+        {XUnit::DAngstrom, -1, kNaN, {kNaN, kNaN}, "d must be a positive number"},
+        {XUnit::DAngstrom, 2.75, 0, {kNaN, kNaN}, "sigma_d must be a positive number"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        hv::Peak p{r200, 1.5, 0.25};
+        std::string why;
+        EXPECT_FALSE(hv::PeakAt(r200, c.unit, c.x, c.sigmaX, c.g, p, why));
+        EXPECT_EQ(why.substr(0, std::string(c.why).size()), c.why);
+        EXPECT_EQ(p.d, 1.5);  // a refused position leaves the peak alone
+        EXPECT_EQ(p.sigmaD, 0.25);
     }
 }
 
