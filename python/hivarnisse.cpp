@@ -5,6 +5,7 @@
 #include "core/numbers.h"
 #include "core/pressure.h"
 #include "core/standards.h"
+#include "core/units.h"
 #include "engine/clsKolvane.h"
 
 #include <pybind11/numpy.h>
@@ -351,16 +352,121 @@ void WriteStatus(char32_t* cell, int status)
     for (std::size_t c = 0; c < kStatusWidth; ++c) cell[c] = c < name.size() ? name[c] : U'\0';
 }
 
+// ---- Peak positions: d, 2-theta or energies ----
+
+// The keyword arguments that say where the peaks are.
+struct PositionArgs {
+    py::object d, sigmaD, twoTheta, wavelength, energy, eKev, twoThetaFixed, sigmaTwoTheta, sigmaEKev;
+};
+
+// Which of them this call uses: the position and its sigma, and what fixes the geometry.
+struct Positions {
+    hv::XUnit unit = hv::XUnit::DAngstrom;
+    const char* name = "d";  // the argument, for messages
+    py::array x, sigma, geometry;
+    bool beamEnergy = false;  // geometry holds the beam's energy in keV, not its wavelength
+};
+
+Positions ReadPositions(const PositionArgs& a)
+{
+    const struct {
+        const char* name;
+        const py::object& value;
+    } ways[] = {{"d", a.d}, {"two_theta", a.twoTheta}, {"e_kev", a.eKev}};
+    std::string given;
+    int count = 0;
+    for (const auto& w : ways) {
+        if (w.value.is_none()) continue;
+        given += (count++ ? " and " : "") + std::string(w.name);
+    }
+    if (count == 0) {
+        throw py::value_error("give the peaks' positions: d, or two_theta= with wavelength= or energy=, or e_kev= with "
+                              "two_theta_fixed=");
+    }
+    if (count > 1) throw py::value_error("give one kind of peak position, not " + given);
+    const bool dWay = !a.d.is_none(), angle = !a.twoTheta.is_none(), energyWay = !a.eKev.is_none();
+    // Arguments that belong to another way are a mistake, not something to ignore.
+    const struct {
+        const char* name;
+        const py::object& value;
+        bool belongs;
+        const char* with;
+    } extras[] = {
+        {"sigma_d", a.sigmaD, dWay, "d"},
+        {"wavelength", a.wavelength, angle, "two_theta"},
+        {"energy", a.energy, angle, "two_theta"},
+        {"sigma_two_theta", a.sigmaTwoTheta, angle, "two_theta"},
+        {"two_theta_fixed", a.twoThetaFixed, energyWay, "e_kev"},
+        {"sigma_e_kev", a.sigmaEKev, energyWay, "e_kev"},
+    };
+    for (const auto& e : extras) {
+        if (!e.value.is_none() && !e.belongs) {
+            throw py::value_error(std::string(e.name) + " goes with " + e.with + ", and the peaks are given as " + given);
+        }
+    }
+    Positions p;
+    if (dWay) {
+        p.x = AsDoubles(a.d);
+        p.sigma = AsOptionalDoubles(a.sigmaD);
+        p.geometry = AsDoubles(py::float_(kNaN));
+        return p;
+    }
+    if (angle) {
+        if (a.wavelength.is_none() == a.energy.is_none()) {
+            throw py::value_error(a.energy.is_none() ? "two_theta needs wavelength= (angstrom) or energy= (keV)"
+                                                     : "give wavelength or energy, not both");
+        }
+        p.unit = hv::XUnit::TwoThetaDeg;
+        p.name = "two_theta";
+        p.x = AsDoubles(a.twoTheta);
+        p.sigma = AsOptionalDoubles(a.sigmaTwoTheta);
+        p.beamEnergy = !a.energy.is_none();
+        p.geometry = AsDoubles(p.beamEnergy ? a.energy : a.wavelength);
+        return p;
+    }
+    if (a.twoThetaFixed.is_none()) throw py::value_error("e_kev needs two_theta_fixed= (degrees)");
+    p.unit = hv::XUnit::EnergyKev;
+    p.name = "e_kev";
+    p.x = AsDoubles(a.eKev);
+    p.sigma = AsOptionalDoubles(a.sigmaEKev);
+    p.geometry = AsDoubles(a.twoThetaFixed);
+    return p;
+}
+
+// One element's peak through the core's conversion; false with why.
+bool ElementPeak(const Positions& p, const hv::Reflection& reflection, double x, double sigma, double geometry,
+                 hv::Peak& peak, std::string& why)
+{
+    hv::Geometry g{kNaN, kNaN};
+    if (p.unit == hv::XUnit::EnergyKev) {
+        g.twoThetaFixed = geometry;
+    } else if (p.beamEnergy) {
+        if (!(geometry > 0) || !std::isfinite(geometry)) {
+            why = "the energy must be a positive number of keV";
+            return false;
+        }
+        g.wavelength = hv::WavelengthOfEnergy(geometry);
+    } else {
+        g.wavelength = geometry;
+    }
+    return hv::PeakAt(reflection, p.unit, x, sigma, g, peak, why);
+}
+
 // ---- pressure ----
 
 PyResult Pressure(const std::string& standardName, const py::object& tC, const py::object& hkl, const py::object& d,
-                  const py::object& sigmaD, const py::object& sigmaT)
+                  const py::object& sigmaD, const py::object& sigmaT, const py::object& twoTheta,
+                  const py::object& wavelength, const py::object& energy, const py::object& eKev,
+                  const py::object& twoThetaFixed, const py::object& sigmaTwoTheta, const py::object& sigmaEKev)
 {
     const hv::Standard& standard = StandardArg(standardName);
+    const Positions positions = ReadPositions(
+        {d, sigmaD, twoTheta, wavelength, energy, eKev, twoThetaFixed, sigmaTwoTheta, sigmaEKev});
+    const bool measured = positions.unit != hv::XUnit::DAngstrom;
     const Reflections reflections = ReadReflections(hkl, standard);
-    enum { T, H, D, SD, ST };
-    const Operands<5> ops = Broadcast<5>({AsDoubles(tC), reflections.index, AsDoubles(d), AsOptionalDoubles(sigmaD),
-                                          AsOptionalDoubles(sigmaT)});
+    enum { T, H, D, SD, ST, G };
+    const Operands<6> ops = Broadcast<6>({AsDoubles(tC), reflections.index, positions.x, positions.sigma,
+                                          AsOptionalDoubles(sigmaT), positions.geometry});
     const std::vector<py::ssize_t>& shape = ops.shape;
 
     py::array_t<float> p(shape);
@@ -379,7 +485,7 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
         py::gil_scoped_release unlocked;
         Parallel(ops.size, [&](py::ssize_t begin, py::ssize_t end) {
             std::vector<std::pair<py::ssize_t, std::string>> said;
-            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, 5>& at) {
+            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, 6>& at) {
                 const auto number = [&](int k) {
                     double x;
                     std::memcpy(&x, at[static_cast<std::size_t>(k)], sizeof x);
@@ -395,9 +501,14 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
                     r.message = std::move(why);
                 } else if (!refl.reflection) {
                     r.message = refl.why;
-                } else {
+                } else if (!measured) {
                     const hv::Peak peak{*refl.reflection, number(D), number(SD)};
                     r = hv::Fit(standard, t, {&peak, 1}, number(ST));
+                } else if (hv::Peak peak; ElementPeak(positions, *refl.reflection, number(D), number(SD), number(G),
+                                                      peak, why)) {
+                    r = hv::Fit(standard, t, {&peak, 1}, number(ST));
+                } else {
+                    r.message = std::move(why);
                 }
                 pOut[i] = r.pGpa;
                 spOut[i] = r.sigmaPGpa;
@@ -439,14 +550,19 @@ py::array StatusScalar(hv::Status s)
 }
 
 PyResult FitPattern(const std::string& standardName, const py::object& tC, const py::object& hkl, const py::object& d,
-                    const py::object& sigmaD, const py::object& sigmaT)
+                    const py::object& sigmaD, const py::object& sigmaT, const py::object& twoTheta,
+                    const py::object& wavelength, const py::object& energy, const py::object& eKev,
+                    const py::object& twoThetaFixed, const py::object& sigmaTwoTheta, const py::object& sigmaEKev)
 {
     const hv::Standard& standard = StandardArg(standardName);
     const float t = static_cast<float>(ScalarArg("t_c", tC));
     const double st = OptionalScalarArg("sigma_t", sigmaT);
+    const Positions positions = ReadPositions(
+        {d, sigmaD, twoTheta, wavelength, energy, eKev, twoThetaFixed, sigmaTwoTheta, sigmaEKev});
+    const bool measured = positions.unit != hv::XUnit::DAngstrom;
     const Reflections reflections = ReadReflections(hkl, standard);
-    enum { H, D, SD };
-    const Operands<3> ops = Broadcast<3>({reflections.index, AsDoubles(d), AsOptionalDoubles(sigmaD)});
+    enum { H, D, SD, G };
+    const Operands<4> ops = Broadcast<4>({reflections.index, positions.x, positions.sigma, positions.geometry});
     if (ops.shape.size() > 1) {
         throw py::value_error("fit takes one pattern: hkl, d and sigma_d must be one-dimensional, not of shape " +
                               py::str(ShapeTuple(ops.shape)).cast<std::string>());
@@ -459,18 +575,28 @@ PyResult FitPattern(const std::string& standardName, const py::object& tC, const
     if (!hv::CheckTemperature(t, why)) {
         r.message = why;
     } else {
-        Walk(ops, 0, ops.size, [&](py::ssize_t i, const std::array<const char*, 3>& at) {
+        Walk(ops, 0, ops.size, [&](py::ssize_t i, const std::array<const char*, 4>& at) {
             int32_t which;
-            double dv, sdv;
+            double dv, sdv, gv;
             std::memcpy(&which, at[H], sizeof which);
             std::memcpy(&dv, at[D], sizeof dv);
             std::memcpy(&sdv, at[SD], sizeof sdv);
+            std::memcpy(&gv, at[G], sizeof gv);
             const ParsedReflection& refl = reflections.distinct[static_cast<std::size_t>(which)];
             if (!refl.reflection) {
                 if (r.message.empty()) r.message = "hkl[" + std::to_string(i) + "]: " + refl.why;
                 return;
             }
-            peaks.push_back({*refl.reflection, dv, sdv});
+            if (!measured) {
+                peaks.push_back({*refl.reflection, dv, sdv});
+                return;
+            }
+            hv::Peak peak;
+            if (std::string why; !ElementPeak(positions, *refl.reflection, dv, sdv, gv, peak, why)) {
+                if (r.message.empty()) r.message = std::string(positions.name) + "[" + std::to_string(i) + "]: " + why;
+                return;
+            }
+            peaks.push_back(peak);
         });
     }
     r.peaks = static_cast<int>(ops.size);
@@ -623,10 +749,16 @@ PYBIND11_MODULE(hivarnisse, m)
         .def("as_dict", &AsDict, doc::kAsDict)
         .def("__repr__", &Repr);
 
-    m.def("pressure", &Pressure, doc::kPressure, "standard"_a, "t_c"_a, "hkl"_a, "d"_a, "sigma_d"_a = py::none(),
-          "sigma_t"_a = py::none());
-    m.def("fit", &FitPattern, doc::kFit, "standard"_a, "t_c"_a, "hkl"_a, "d"_a, "sigma_d"_a = py::none(),
-          "sigma_t"_a = py::none());
+    // d and its sigmas stay positional, as they always were; the positions as measured are
+    // keywords only, so that a number is never taken for a 2-theta by its place.
+    m.def("pressure", &Pressure, doc::kPressure, "standard"_a, "t_c"_a, "hkl"_a, "d"_a = py::none(),
+          "sigma_d"_a = py::none(), "sigma_t"_a = py::none(), py::kw_only(), "two_theta"_a = py::none(),
+          "wavelength"_a = py::none(), "energy"_a = py::none(), "e_kev"_a = py::none(),
+          "two_theta_fixed"_a = py::none(), "sigma_two_theta"_a = py::none(), "sigma_e_kev"_a = py::none());
+    m.def("fit", &FitPattern, doc::kFit, "standard"_a, "t_c"_a, "hkl"_a, "d"_a = py::none(), "sigma_d"_a = py::none(),
+          "sigma_t"_a = py::none(), py::kw_only(), "two_theta"_a = py::none(), "wavelength"_a = py::none(),
+          "energy"_a = py::none(), "e_kev"_a = py::none(), "two_theta_fixed"_a = py::none(),
+          "sigma_two_theta"_a = py::none(), "sigma_e_kev"_a = py::none());
     m.def("spacing", &Spacing, doc::kSpacing, "standard"_a, "t_c"_a, "p_gpa"_a, "hkl"_a = py::none(),
           "wavelength"_a = py::none(), "max_n"_a = 20);
     m.def("Kolvane", &Kolvane, doc::kKolvane, "istd"_a, "tcel"_a, "vdiff"_a);

@@ -1,7 +1,9 @@
 // The batch command on arbitrary bytes: the CSV reader, the header, rows and patterns. Beyond
 // not crashing: nothing is written on a usage error; otherwise every input record (or
 // pattern) has exactly one output row of the header's width, a known status, empty numbers on
-// errors, and a pressure that a fresh computation through the core repeats to the bit.
+// errors, a record with more filled fields than the header is an error, and a pressure that a
+// fresh computation through the core repeats to the bit (from the d it lists as used, for
+// peaks given as 2-theta or energies).
 #include "cli/batch.h"
 #include "cli/csv.h"
 #include "core/numbers.h"
@@ -22,6 +24,12 @@ const char* const kHeaders[] = {
     "standard,t_c,hkl,d,sigma_d,sigma_t\n",
     "pattern,standard,t_c,hkl,d,sigma_d,sigma_t\n",
     "d\thkl\tt_c\tstandard\tsigma_d\n",
+};
+// With bit 0x10 of the first byte, headers of peaks as measured instead.
+const char* const kPositionHeaders[] = {
+    "standard,t_c,hkl,two_theta,sigma_two_theta,wavelength,energy_kev,sigma_t\n",
+    "pattern,standard,t_c,hkl,e_kev,sigma_e_kev,two_theta_fixed,d,sigma_d\n",
+    "e_kev\ttwo_theta\thkl\tt_c\tstandard\tenergy_kev\ttwo_theta_fixed\td\tsigma_two_theta\n",
 };
 
 std::vector<std::vector<std::string>> Records(const std::string& text, char delimiter, bool guess)
@@ -52,7 +60,8 @@ std::string_view Trim(std::string_view t)
     return t;
 }
 
-// The pressure of a row computed afresh from its fields as the output echoes them.
+// The pressure of a row computed afresh from its fields as the output echoes them; with
+// positions, from the d_used and sigma_d_used it lists (at[3] and at[4] point there).
 hv::Result Fresh(const std::vector<std::string>& row, const std::vector<int>& at)
 {
     hv::Result failed;
@@ -76,7 +85,9 @@ hv::Result Fresh(const std::vector<std::string>& row, const std::vector<int>& at
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     if (size == 0) return 0;
-    const std::string input = kHeaders[data[0] % 4] + std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const std::size_t which = data[0] % 4;
+    const char* const head = (data[0] & 0x10) && which ? kPositionHeaders[which - 1] : kHeaders[which];
+    const std::string input = head + std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::string out;
     hv::cli::MemorySource source(input);
@@ -97,19 +108,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     FUZZ_CHECK(std::vector<std::string>(header.end() - 7, header.end()) == results);
 
     // Where the input's columns sit, by their names in its header (echoed without a pattern).
-    const char* const names[] = {"standard", "t_c", "hkl", "d", "sigma_d", "sigma_t", "pattern"};
-    std::vector<int> at(7, -1);
+    const char* const names[] = {"standard", "t_c", "hkl", "d", "sigma_d", "sigma_t", "pattern", "two_theta", "e_kev"};
+    constexpr std::size_t kNamed = std::size(names);
+    std::vector<int> at(kNamed, -1);
     for (std::size_t i = 0; i < in[0].size(); ++i) {
         std::string_view name = in[0][i];
         if (i == 0 && name.starts_with("\xEF\xBB\xBF")) name.remove_prefix(3);
-        for (std::size_t k = 0; k < 7; ++k) {
+        for (std::size_t k = 0; k < kNamed; ++k) {
             if (Lower(std::string(Trim(name))) == names[k]) at[k] = static_cast<int>(i);
         }
     }
-    FUZZ_CHECK(at[0] >= 0 && at[1] >= 0 && at[2] >= 0 && at[3] >= 0);
+    FUZZ_CHECK(at[0] >= 0 && at[1] >= 0 && at[2] >= 0 && (at[3] >= 0 || at[7] >= 0 || at[8] >= 0));
+    // Peaks as measured add d_used and sigma_d_used before the results.
+    const bool positions = at[7] >= 0 || at[8] >= 0;
+    const std::size_t used = positions ? 2 : 0;
+    if (positions) FUZZ_CHECK(header[width - 9] == "d_used" && header[width - 8] == "sigma_d_used");
     const bool patterned = at[6] >= 0;
     if (patterned) {
-        FUZZ_CHECK(width == 11 && header[0] == "pattern" && header[3] == "n_peaks");
+        FUZZ_CHECK(width == 11 + used && header[0] == "pattern" && header[3] == "n_peaks");
         // One row per distinct pattern name.
         std::set<std::string> distinct;
         for (std::size_t i = 1; i < in.size(); ++i) {
@@ -118,8 +134,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         }
         FUZZ_CHECK(rows.size() - 1 == distinct.size());
     } else {
-        FUZZ_CHECK(width == in[0].size() + 7);
+        FUZZ_CHECK(width == in[0].size() + 7 + used);
         FUZZ_CHECK(rows.size() == in.size());  // one output row per input record
+    }
+    // Where Fresh finds d and sigma_d: the columns the row lists as used.
+    std::vector<int> freshAt = at;
+    if (positions) {
+        freshAt[3] = static_cast<int>(width - 9);
+        freshAt[4] = static_cast<int>(width - 8);
     }
 
     int64_t errors = 0;
@@ -130,11 +152,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const std::string& message = row[width - 1];
         const bool numbersEmpty = row[width - 7].empty() && row[width - 6].empty() && row[width - 5].empty() &&
                                   row[width - 4].empty() && row[width - 3].empty();
+        if (!patterned) {
+            // Fields past the header's: only blank ones, or the row is an error.
+            std::size_t filled = 0;
+            for (std::size_t k = 0; k < in[r].size(); ++k) {
+                if (!Trim(in[r][k]).empty()) filled = k + 1;
+            }
+            FUZZ_CHECK(filled <= in[0].size() || status == "error");
+        }
         if (status == "error") {
             ++errors;
             FUZZ_CHECK(numbersEmpty && !message.empty());
             continue;
         }
+        if (positions && !patterned) FUZZ_CHECK(!row[width - 9].empty());
         FUZZ_CHECK(status == "ok" || status == "warning");
         FUZZ_CHECK((status == "warning") == !message.empty());
         FUZZ_CHECK(!row[width - 7].empty() && !row[width - 5].empty() && !row[width - 4].empty());
@@ -151,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         int32_t hundredths = 0;
         FUZZ_CHECK(hv::Hundredths(static_cast<float>(p), hundredths));
         if (!patterned) {
-            const hv::Result fresh = Fresh(row, at);
+            const hv::Result fresh = Fresh(row, freshAt);
             FUZZ_CHECK(fresh.status != hv::Status::Error);
             FUZZ_CHECK(static_cast<float>(p) == fresh.pGpa);
             FUZZ_CHECK(hv::Shortest(fresh.pGpa) == row[width - 4]);
