@@ -14,7 +14,8 @@ The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arra
   Kolvane(istd, tcel, vdiff)                                   the equation of state, kbar
 
 Temperatures are in degrees Celsius, spacings and lattice parameters in angstrom, pressures
-in GPa. Every number is read as the window reads a typed one (narrowed to single precision),
+in GPa. pressure and fit also take the peaks as measured instead of d: two_theta= (degrees)
+with wavelength= (angstrom) or energy= (keV), or e_kev= with two_theta_fixed= (degrees). Every number is read as the window reads a typed one (narrowed to single precision),
 so the same inputs give the same p_gpa, to the bit, as the window and hivarnisse-calc.
 
 >>> import hivarnisse
@@ -48,7 +49,7 @@ constexpr const char* kAsDict = R"(as_dict() -> dict
 
 The attributes as a dict, e.g. for pandas.DataFrame(r.as_dict()).)";
 
-constexpr const char* kPressure = R"(pressure(standard, t_c, hkl, d, sigma_d=None, sigma_t=None) -> Result
+constexpr const char* kPressure = R"(pressure(standard, t_c, hkl, d=None, sigma_d=None, sigma_t=None, *, two_theta=None, wavelength=None, energy=None, e_kev=None, two_theta_fixed=None, sigma_two_theta=None, sigma_e_kev=None) -> Result
 
 The pressure implied by each measured spacing: one reflection of the standard per element,
 computed exactly as the window computes it.
@@ -61,11 +62,22 @@ d         the measured spacing in angstrom.
 sigma_d   uncertainty of d in angstrom; None, or NaN where not known.
 sigma_t   uncertainty of the temperature in kelvin; None, or NaN where not known.
 
-t_c, hkl, d, sigma_d and sigma_t broadcast against each other as numpy arrays do (ValueError
-when they cannot), and every attribute of the Result has their common shape: 0-d when all are
-scalars. An element that cannot be computed (d NaN or not above 0, a temperature below
+Instead of d, keyword arguments only, the peaks as measured:
+two_theta        2-theta in degrees, with wavelength= in angstrom or energy= (the X-ray
+                 energy) in keV; sigma_two_theta= its uncertainty in degrees.
+e_kev            photon energies in keV of an energy-dispersive detector at the fixed angle
+                 two_theta_fixed= (2-theta, degrees); sigma_e_kev= their uncertainty in keV.
+Each becomes d = lambda / (2 sin theta), or hc / (2 E sin theta) with hc = 12.398419843320026
+keV angstrom, and its sigma is carried to sigma_d to first order; the d is then read as a d
+given directly is. Giving more than one kind of position, or an argument of another kind
+(sigma_d with two_theta, wavelength with e_kev), raises ValueError.
+
+t_c, hkl, the position, its sigma, the wavelength, energy or fixed angle and sigma_t broadcast
+against each other as numpy arrays do (ValueError when they cannot), and every attribute of
+the Result has their common shape: 0-d when all are scalars. An element that cannot be computed (d NaN or not above 0, a temperature below
 absolute zero, a reflection the standard lacks, a negative sigma) gets status 'error', NaN
-numbers and the reason in message; the other elements are computed all the same.
+numbers and the reason in message; the other elements are computed all the same. So does a
+2-theta outside (0, 180] degrees, a wavelength, energy or fixed angle that is not positive.
 
 sigma_p_gpa needs sigma_d (sigma_a = sigma_d * sqrt(h^2+k^2+l^2)); sigma_t adds to it in
 quadrature. Large arrays are computed on all cores, without holding the GIL.
@@ -82,9 +94,17 @@ array([0.074, 0.096, 0.123])
 array(['ok', 'error'], dtype='<U7')
 >>> print(r.message[1])
 NaCl has no reflection 2 1 0: in rock salt h, k and l are all even or all odd. Its reflections up to h^2+k^2+l^2 = 20: 111, 200, 220, 311, 222, 400, 331, 420 (or lp for the lattice parameter)
+>>> r = hivarnisse.pressure("NaCl", 25, "200", two_theta=[9.096, 8.62], wavelength=0.4133,
+...                         sigma_two_theta=0.002)
+>>> r.p_gpa.round(2), r.sigma_p_gpa.round(3)
+(array([10.  ,  2.16], dtype=float32), array([0.044, 0.024]))
+>>> hivarnisse.pressure("NaCl", 25, ["200", "220"], e_kev=[18.224, 25.77], two_theta_fixed=15).p_gpa.round(2)
+array([10.  ,  9.98], dtype=float32)
+>>> print(hivarnisse.pressure("NaCl", 25, "200", two_theta=190, energy=30).message)
+2-theta must lie above 0 and at most 180 degrees
 )";
 
-constexpr const char* kFit = R"(fit(standard, t_c, hkl, d, sigma_d=None, sigma_t=None) -> Result
+constexpr const char* kFit = R"(fit(standard, t_c, hkl, d=None, sigma_d=None, sigma_t=None, *, two_theta=None, wavelength=None, energy=None, e_kev=None, two_theta_fixed=None, sigma_two_theta=None, sigma_e_kev=None) -> Result
 
 The lattice parameter and pressure of one diffraction pattern from several peaks of the
 standard, by the rules of hivarnisse-calc:
@@ -98,8 +118,11 @@ standard, by the rules of hivarnisse-calc:
 sigma_t (kelvin) adds to sigma_p_gpa in quadrature. A single peak gives exactly the window's
 number.
 
-t_c and sigma_t are single numbers; hkl, d and sigma_d broadcast to one dimension, one element
-per peak. The Result's attributes are 0-d, and n_peaks counts the peaks. A bad peak makes the
+The peaks may be given as measured instead of d, with the keyword arguments of pressure():
+two_theta= with wavelength= or energy=, or e_kev= with two_theta_fixed=, and their sigmas.
+
+t_c and sigma_t are single numbers; hkl, the positions, their sigmas and the wavelength,
+energy or fixed angle broadcast to one dimension, one element per peak. The Result's attributes are 0-d, and n_peaks counts the peaks. A bad peak makes the
 whole fit an error whose message names it. An unknown standard, arrays that do not broadcast
 or more than one dimension raise ValueError.
 
@@ -110,6 +133,12 @@ ok 5.5009 0.00192 2.14 0.038
 >>> f = hivarnisse.fit("NaCl", 25, ["200", "210"], [2.75, 1.945])
 >>> print(f.status, f.message)
 error hkl[1]: NaCl has no reflection 2 1 0: in rock salt h, k and l are all even or all odd. ...
+>>> f = hivarnisse.fit("NaCl", 25, ["200", "220", "222"], two_theta=[9.096, 12.877, 15.787],
+...                    wavelength=0.4133, sigma_two_theta=0.002)
+>>> print(f.status, f.a.round(5), f.p_gpa.round(2), f.sigma_p_gpa.round(3))
+ok 5.21245 9.99 0.018
+>>> print(hivarnisse.fit("NaCl", 25, ["200", "220"], two_theta=[9.096, 190], wavelength=0.4133).message)
+two_theta[1]: 2-theta must lie above 0 and at most 180 degrees
 )";
 
 constexpr const char* kSpacing = R"(spacing(standard, t_c, p_gpa, hkl=None, wavelength=None, max_n=20) -> dict
