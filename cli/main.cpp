@@ -40,6 +40,15 @@ Peaks:
   when every peak has SIGMA_D (sigma_a the larger of the internal and external error), else
   the plain mean with the standard error of the mean.
 
+Peaks as measured:
+  With --two-theta, D and SIGMA_D of every peak are 2-theta and its uncertainty in degrees,
+  at the X-ray wavelength --wavelength (angstrom) or energy --energy (keV):
+  d = lambda / (2 sin theta). With --energy-dispersive they are photon energies and their
+  uncertainty in keV, at the detector's fixed angle --two-theta-fixed (2-theta, degrees):
+  d = hc / (2 E sin theta), hc = 12.398419843320026 keV angstrom. The uncertainty is carried
+  to d to first order; the d is then read as a d typed in is. The listing shows each peak's
+  position and the d it gives; --csv adds the columns d_used,sigma_d_used before a.
+
 Uncertainty:
   sigma_P needs sigma_a: SIGMA_D on every peak, or two peaks or more. It is propagated through
   the model's slopes dP/da and dP/dT; a temperature uncertainty (--sigma-t, sigma_t, in
@@ -56,18 +65,34 @@ Examples:
       Two peaks with uncertainties: the fitted a, V/V0 and P with sigma_P.
   hivarnisse-calc pressure --standard CsCl --temperature 298.15K lp:3.8 --csv
       The lattice parameter itself, CSV output (columns as batch with a pattern column).
+  hivarnisse-calc pressure --standard NaCl --temperature 25 --two-theta --wavelength 0.4133 200:9.096:0.002
+      A peak at 2-theta = 9.096 +/- 0.002 deg: d = 2.606116 +/- 0.00057 A, P = 10 +/- 0.044 GPa.
+  hivarnisse-calc pressure --standard NaCl --temperature 25 --energy-dispersive --two-theta-fixed 15 200:18.224:0.005
+      An energy-dispersive peak at 18.224 +/- 0.005 keV with the detector at 2-theta = 15 deg:
+      d = 2.606123 +/- 0.00072 A, P = 10 +/- 0.055 GPa.
   hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10 --wavelength 0.4133
       hkl, h^2+k^2+l^2, d and 2-theta of every reflection up to h^2+k^2+l^2 = 20.
   hivarnisse-calc batch measurements.csv > pressures.csv
       Every row of the file with its pressure, on all cores.
   printf 'standard,t_c,hkl,d\nNaCl,25,200,2.75\n' | hivarnisse-calc batch
       The same from standard input.
+  printf 'standard,t_c,hkl,two_theta,wavelength\nNaCl,25,200,9.096,0.4133\n' | hivarnisse-calc batch
+      A 2-theta file: the row, then d_used = 2.606116038091957 (and an empty sigma_d_used),
+      a = 5.2122321128845215, p_gpa = 10.000207.
 
 Batch input:
   CSV (RFC 4180) with comma or tab between fields and a header line. Header names, in any
   order and any case: standard, t_c, hkl, d; optional sigma_d, sigma_t (kelvin), pattern.
+  Instead of d, peaks as measured: two_theta (degrees) with wavelength (angstrom) or
+  energy_kev (the X-ray energy, keV), optional sigma_two_theta (degrees); or e_kev (photon
+  energy, keV) with two_theta_fixed (degrees), optional sigma_e_kev (keV). A file may mix
+  them, but each row gives exactly one of d, two_theta and e_kev with what that one needs, and
+  only that one's sigma; otherwise the row is an error that says why.
   Other columns are carried through. Empty lines are skipped. A record longer than 1 MiB
-  (1048576 bytes) is not read: its row is an error.
+  (1048576 bytes) is not read: its row is an error. A row with more filled fields than the
+  header is an error that names both counts and says when a decimal comma (2,75 read as two
+  fields) is the likely cause; empty fields at the end are fine. A header separated by ";"
+  is refused: fields are separated by "," or tab.
 
 Batch output:
   CSV with commas, lines ending in LF, fields quoted only where needed. Numbers are written as
@@ -77,6 +102,9 @@ Batch output:
     a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
   With a pattern column: one row per pattern, in order of first appearance:
     pattern,standard,t_c,n_peaks, then the seven columns above
+  With two_theta or e_kev columns, d_used,sigma_d_used come before a: the d and sigma_d each
+  row's position gave (empty where it could not be read), for a pattern those of its rows
+  separated by spaces (sigma_d_used only when every row has one).
   standard and t_c as the pattern's first row gives them, n_peaks its number of rows. All rows
   of a pattern must share standard, temperature and sigma_t.
   a is the lattice parameter (angstrom), v_ratio V/V0, p_gpa the window's single-precision
@@ -90,14 +118,18 @@ Batch output:
 Exit status:
   0  every answer computed (warnings included)
   1  pressure, spacing: the model gives no answer; batch: some rows are errors (all written)
-  2  usage error, an unreadable file or a missing column: nothing computed)";
+  2  usage error, an unreadable file, a missing column or a header not separated by "," or
+     tab: nothing computed)";
 
 const char* const kPressureHelp =
     "Pressure from one or more peaks of one diffraction pattern: each peak's a, the fitted a,\n"
     "V/V0, P rounded to 0.01 GPa as the window shows it, sigma_P when known, any warning.\n"
     "With --csv: a header line and one row in the columns of batch with a pattern column\n"
     "(pattern is the peaks as given).\n"
-    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75";
+    "Peaks may be 2-theta (--two-theta with --wavelength or --energy) or photon energies\n"
+    "(--energy-dispersive with --two-theta-fixed): the listing shows the d each gives.\n"
+    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75\n"
+    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 --two-theta --wavelength 0.4133 200:9.096";
 
 const char* const kSpacingHelp =
     "The lattice parameter at a pressure, and hkl, h^2+k^2+l^2, d (and 2-theta with\n"
@@ -171,7 +203,11 @@ int main(int argc, char** argv)
     CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
     pressure->add_option("--standard", pq.standard, "NaCl or CsCl")->required();
     pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
-    pressure->add_option("peaks", pq.peaks, "HKL:D[:SIGMA_D], one or more, as 200:2.75")->required();
+    pressure
+        ->add_option("peaks", pq.peaks,
+                     "HKL:D[:SIGMA_D], one or more, as 200:2.75; D in degrees or keV with --two-theta, "
+                     "--energy-dispersive")
+        ->required();
     pressure->add_option("--sigma-t", pq.sigmaT, "Temperature uncertainty in kelvin");
     pressure->add_flag("--csv", pq.csv, "CSV output");
     pressure->add_flag("--two-theta", pq.twoTheta, "Peaks are HKL:2THETA[:SIGMA] in degrees");
