@@ -245,24 +245,4 @@ TEST_F(CalcTest, TwoThetaRoundTrip)
     EXPECT_NE(ed.out.find("P      = 10 GPa\n"), std::string::npos) << ed.out;
 }
 
-// A 2-theta file as the manual shows it: each row with the d it used.
-TEST_F(CalcTest, TwoThetaBatchFile)
-{
-    const fs::path file = Write("angles.csv", "sample,standard,t_c,hkl,two_theta,sigma_two_theta,wavelength\n"
-                                              "s1,NaCl,25,200,60,0.01,2.75\n"
-                                              "s2,NaCl,25,200,60,,\n");
-    const Outcome r = Calc("batch '" + file.string() + "'");
-    EXPECT_EQ(r.status, 1);
-    std::istringstream lines(r.out);
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "sample,standard,t_c,hkl,two_theta,sigma_two_theta,wavelength,d_used,sigma_d_used,a,sigma_a,"
-                    "v_ratio,p_gpa,sigma_p_gpa,status,message");
-    std::getline(lines, line);
-    EXPECT_EQ(line.substr(0, 32), "s1,NaCl,25,200,60,0.01,2.75,2.75") << line;
-    EXPECT_NE(line.find(",2.1517081,"), std::string::npos) << line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "s2,NaCl,25,200,60,,,,,,,,,,error,two_theta needs wavelength (angstrom) or energy_kev (keV)");
-}
-
 }  // namespace

@@ -143,6 +143,7 @@ TEST(Units, PeakOfAMeasuredPosition)
     }
 }
 
+// The faces' refusals come from here; what only the core decides, checked here.
 TEST(Units, PeakOfABadPosition)
 {
     const hv::Reflection r200{{2, 0, 0}, 4, false};
@@ -153,30 +154,22 @@ TEST(Units, PeakOfABadPosition)
         const char* why;
     } cases[] = {
         {XUnit::TwoThetaDeg, 9, kNaN, {kNaN, kNaN}, "2-theta needs a wavelength (angstrom) or an X-ray energy (keV)"},
-        {XUnit::TwoThetaDeg, 9, kNaN, {0, kNaN}, "the wavelength must be a positive number of angstrom"},
-        {XUnit::TwoThetaDeg, 0, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
-        {XUnit::TwoThetaDeg, 180.5, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
         {XUnit::TwoThetaDeg, kNaN, kNaN, {1, kNaN}, "2-theta must lie above 0 and at most 180 degrees"},
-        {XUnit::TwoThetaDeg, 9, 0, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
-        {XUnit::TwoThetaDeg, 9, -0.1, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
         {XUnit::TwoThetaDeg, 9, INFINITY, {1, kNaN}, "the sigma of 2-theta must be a positive number"},
-        // sin(1e-40 deg) puts d far beyond single precision: what Fit would refuse, said here.
-        {XUnit::TwoThetaDeg, 1e-40, kNaN, {1, kNaN}, "that position gives d = "},
+        // d = 1 / (pi / 180 * 1e-40) = 5.7296e41 A, far beyond single precision: Fit's refusal, said here.
+        {XUnit::TwoThetaDeg, 1e-40, kNaN, {1, kNaN}, "that position gives d = 5.7295779513082"},
         {XUnit::EnergyKev, 30, kNaN, {kNaN, kNaN}, "energies need the detector's fixed 2-theta (degrees)"},
-        {XUnit::EnergyKev, 30, kNaN, {kNaN, 200}, "the fixed 2-theta must lie above 0 and at most 180 degrees"},
-        {XUnit::EnergyKev, -30, kNaN, {kNaN, 10}, "the energy must be a positive number of keV"},
-        {XUnit::EnergyKev, 30, 0, {kNaN, 10}, "the sigma of the energy must be a positive number"},
-        {XUnit::DAngstrom, -1, kNaN, {kNaN, kNaN}, "d must be a positive number"},
         {XUnit::DAngstrom, 2.75, 0, {kNaN, kNaN}, "sigma_d must be a positive number"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
         hv::Peak p{r200, 1.5, 0.25};
         std::string why;
-        EXPECT_FALSE(hv::PeakAt(r200, c.unit, c.x, c.sigmaX, c.g, p, why));
+        EXPECT_FALSE(hv::PeakAt(r200, c.unit, c.x, c.sigmaX, c.g, p, why)) << c.why;
         EXPECT_EQ(why.substr(0, std::string(c.why).size()), c.why);
         EXPECT_EQ(p.d, 1.5);  // a refused position leaves the peak alone
-        EXPECT_EQ(p.sigmaD, 0.25);
+        if (c.x == 1e-40) {
+            EXPECT_EQ(why.substr(why.size() - 17), "A: d out of range") << why;
+        }
     }
 }
 
