@@ -98,15 +98,16 @@ Batch output:
   CSV with commas, lines ending in LF, fields quoted only where needed. Numbers are written as
   the shortest text that reads back as the same value; empty where there is none.
   Without a pattern column: one row per input row, in input order: the input's columns as
-  they came (a row with too few fields padded with empty ones, too many cut), then
+  they came (a row with too few fields padded with empty ones, one with more filled fields
+  cut to the header's and an error), then
     a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
   With a pattern column: one row per pattern, in order of first appearance:
     pattern,standard,t_c,n_peaks, then the seven columns above
+  standard and t_c as the pattern's first row gives them, n_peaks its number of rows. All rows
+  of a pattern must share standard, temperature and sigma_t.
   With two_theta or e_kev columns, d_used,sigma_d_used come before a: the d and sigma_d each
   row's position gave (empty where it could not be read), for a pattern those of its rows
   separated by spaces (sigma_d_used only when every row has one).
-  standard and t_c as the pattern's first row gives them, n_peaks its number of rows. All rows
-  of a pattern must share standard, temperature and sigma_t.
   a is the lattice parameter (angstrom), v_ratio V/V0, p_gpa the window's single-precision
   pressure in GPa: rounded half to even to 0.01 it is what the window shows. status is ok,
   warning (V/V0 outside 0.5-1.5) or error; message says why. An error row has empty a,
