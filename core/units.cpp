@@ -96,7 +96,10 @@ bool ParseXUnit(std::string_view text, XUnit& unit)
 std::string XUnitChoices()
 {
     std::string out;
-    for (std::size_t i = 0; i < 6; ++i) out += (i ? "|" : "") + std::string(kNames[i].text);
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (i) out += '|';
+        out += kNames[i].text;
+    }
     return out;
 }
 
