@@ -110,8 +110,8 @@ void DebyeWith(const Rule& rule, const clsKolvane& engine, const double& TNORM, 
     const double x = TNORM;
     IERR = 0;
     if (x > 1.0e-5 && x < 20) {
-        std::array<double, kDebyePoints + 1> nodes{};
-        std::array<double, kDebyePoints + 1> weights{};
+        std::array<double, kDebyePoints + 1> nodes;  // slot 0 is never read
+        std::array<double, kDebyePoints + 1> weights;
         rule.Fill(x, nodes, weights);
         double S = 0;
         for (int i = 1; i <= kDebyePoints; ++i) {
