@@ -127,9 +127,16 @@ void DebyeWith(const Rule& rule, const clsKolvane& engine, const double& TNORM, 
     }
 }
 
+// The asymptote's factor pi^4 / 5.
+double Pi4Over5(double pi)
+{
+    return std::pow(pi, 4) / 5;
+}
+
 // Kolvane's own path: everything formed afresh on every call.
 struct PerCall {
     const clsKolvane& engine;
+    double pi = 0;  // DEBYE's own, formed on each of its calls
 
     static Derived Constants(int16_t ISTD)
     {
@@ -140,10 +147,9 @@ struct PerCall {
         const double lower = 0.0;
         engine.GAULEG(lower, x, X, W, kDebyePoints);
     }
-    static double Asymptote()
+    double Asymptote() const
     {
-        const double pi = 4 * std::atan(1.0);
-        return std::pow(pi, 4) / 5;
+        return Pi4Over5(pi);
     }
     void Debye(const double& TNORM, double& FDEBYE, int16_t& IERR) const
     {
@@ -171,7 +177,7 @@ struct Cached {
                 LegendreRoot(kDebyePoints, i, t.z[static_cast<std::size_t>(i)], D);
                 t.den[static_cast<std::size_t>(i)] = WeightDenominator(t.z[static_cast<std::size_t>(i)], D);
             }
-            t.asymptote = PerCall::Asymptote();
+            t.asymptote = Pi4Over5(4 * std::atan(1.0));
             return t;
         }();
         return tables;
@@ -338,7 +344,8 @@ void clsKolvane::Kolvane(const int16_t& ISTD, const float& TCEL, const float& VD
 
 void clsKolvane::DEBYE(const double& TNORM, double& FDEBYE, int16_t& IERR) const
 {
-    DebyeWith(PerCall{*this}, *this, TNORM, FDEBYE, IERR);
+    const double pi = 4 * std::atan(1.0);
+    DebyeWith(PerCall{*this, pi}, *this, TNORM, FDEBYE, IERR);
 }
 
 double clsKolvane::FUNC(const double& X) const
