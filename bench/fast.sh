@@ -16,6 +16,7 @@ DATA=$BUILD/bench/batch-$ROWS.csv
 CORES=$(nproc)
 
 [ -f "$DATA" ] || "$HELPER" generate "$ROWS" "$DATA"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $CORES cores"
 
 # Before and after everything else; the smaller of the two makes the stricter floor.
 NS1=$("$HELPER" engine "$DATA")
