@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity package install uninstall clean
 
 all: build
 
@@ -65,6 +65,23 @@ bench-batch:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc
 	sh bench/batch.sh build-bench
+
+# FastKolvane against Kolvane over 100,000,000 random inputs on every core: the count of
+# differences in P and IERR (COUNT=... for another count).
+COUNT ?= 100000000
+bench-identity:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_identity
+	./build-bench/bench/hv_identity $(COUNT)
+
+# In one run: the engine's ns per call, FastKolvane's, hivarnisse-calc batch on a million rows
+# and the Python module on a million points against rows x the engine's ns / cores (needs
+# "sh setup.sh bench").
+bench-fast:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DHV_PYTHON=ON \
+		-DPython3_EXECUTABLE=$(PYTHON) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc hivarnisse_python
+	PYTHON=$(PYTHON) sh bench/fast.sh build-bench
 
 # The Debian package (needs "sh setup.sh package"), then lintian on it: any error
 # fails the target. cpack itself refuses to build without dpkg-shlibdeps.

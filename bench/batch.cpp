@@ -1,7 +1,8 @@
 // Helper of bench/batch.sh. "generate N FILE" writes a batch input of N rows; "engine FILE"
 // times the engine alone over that file's rows, single-threaded, and prints ns per call:
 // the floor that the batch command's cost per row is held against; with THREADS, the mean ns
-// per call of that many copies running at once. "start PROGRAM ARGS..."
+// per call of that many copies running at once. "fast FILE [THREADS]" does the same for
+// FastKolvane, the engine with its quadrature's roots formed once. "start PROGRAM ARGS..."
 // times a program from start to exit.
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -50,7 +51,7 @@ struct Call {
     float t, vdiff;
 };
 
-int Engine(const char* path, int threads)
+int Engine(const char* path, int threads, bool fast)
 {
     std::ifstream in(path);
     std::string line;
@@ -80,7 +81,7 @@ int Engine(const char* path, int threads)
     if (calls.empty()) return 1;
     // One copy of the loop on each of `threads` cores at once: what the machine gives when
     // every core runs the engine, beside what one core alone gives.
-    const auto time = [&calls] {
+    const auto time = [&calls, fast] {
         const clsKolvane engine;
         double best = 1e300;
         volatile float sink = 0;
@@ -89,7 +90,11 @@ int Engine(const char* path, int threads)
             for (const Call& c : calls) {
                 float p = 0;
                 int16_t status = 0;
-                engine.Kolvane(c.code, c.t, c.vdiff, p, status);
+                if (fast) {
+                    kolvane_model::FastKolvane(c.code, c.t, c.vdiff, p, status);
+                } else {
+                    engine.Kolvane(c.code, c.t, c.vdiff, p, status);
+                }
                 sink = sink + p;
             }
             const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
@@ -134,8 +139,12 @@ int main(int argc, char** argv)
 {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "generate" && argc == 4) return Generate(std::atol(argv[2]), argv[3]);
-    if (what == "engine" && (argc == 3 || argc == 4)) return Engine(argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 1);
+    if ((what == "engine" || what == "fast") && (argc == 3 || argc == 4)) {
+        return Engine(argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 1, what == "fast");
+    }
     if (what == "start" && argc > 2) return Start(argv + 2);
-    std::fprintf(stderr, "usage: hv_batch_bench generate ROWS FILE | engine FILE [THREADS] | start PROGRAM ARGS...\n");
+    std::fprintf(stderr,
+                 "usage: hv_batch_bench generate ROWS FILE | engine FILE [THREADS] | fast FILE [THREADS] | start PROGRAM "
+                 "ARGS...\n");
     return 2;
 }

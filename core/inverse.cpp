@@ -16,7 +16,8 @@ namespace {
 // (its single-precision van der Waals step included) but not narrowed at the end.
 double PressureAt(const Standard& standard, double tCelsius, double v)
 {
-    const kolvane_model::Outcome out = kolvane_model::Evaluate(standard.code, tCelsius, v, true);
+    const kolvane_model::Outcome out =
+        kolvane_model::Evaluate(standard.code, tCelsius, v, true, kolvane_model::Nodes::Cached);
     return out.written ? out.p : kNone;
 }
 

@@ -83,7 +83,8 @@ double ModelPressure(const Standard& standard, double tCelsius, double a)
 {
     const double ref3 = std::pow(static_cast<double>(standard.a0), 3);
     const double vdiff = (std::pow(a, 3) - ref3) / ref3;
-    const kolvane_model::Outcome out = kolvane_model::Evaluate(standard.code, tCelsius, vdiff, false);
+    const kolvane_model::Outcome out =
+        kolvane_model::Evaluate(standard.code, tCelsius, vdiff, false, kolvane_model::Nodes::Cached);
     return out.written ? out.p : kNone;
 }
 
@@ -119,10 +120,10 @@ Result PressureOfLattice(const Standard& standard, float tCelsius, double a)
     float vdiff = 0;
     if (!RelativeVolume(a, standard.a0, vdiff)) return Failed("lattice parameter too large");
 
-    const clsKolvane engine;
+    // Kolvane's pressure and status to the bit, with the quadrature's roots formed once.
     float kbar = 0;
     int16_t status = 0;
-    engine.Kolvane(standard.code, tCelsius, vdiff, kbar, status);
+    kolvane_model::FastKolvane(standard.code, tCelsius, vdiff, kbar, status);
     if (!EngineWrotePressure(status, vdiff)) {
         switch (status) {
         case clsKolvane::DEBYE_REFUSED: return Failed("temperature below absolute zero");
