@@ -187,9 +187,15 @@ void Frame(cairo_t* cr, double left, double top, double right, double bottom)
 }
 
 // Tick marks and labels of a horizontal axis at y (labels below when labelled).
-void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels)
+void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false)
 {
-    const Ticks t = NiceTicks(x.lo, x.hi, 8);
+    Ticks t = NiceTicks(x.lo, x.hi, 8);
+    if (whole && t.step < 1) {  // counts: no tick between two files
+        t.step = 1;
+        t.decimals = 0;
+        t.first = std::ceil(x.lo);
+        t.count = static_cast<int>(std::floor(x.hi - t.first)) + 1;
+    }
     Font(cr, 12);
     for (int i = 0; i < t.count; ++i) {
         const double v = t.first + i * t.step;
@@ -441,9 +447,7 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
         cairo_translate(cr, lx + fe.ascent / 2 - 1, bandBottom - 2);
         cairo_rotate(cr, -M_PI / 2);
         cairo_move_to(cr, 0, 0);
-        cairo_show_text(cr, ReflectionText(t.peak->reflection.latticeParameter ? t.peak->reflection
-                                                                               : t.peak->reflection)
-                                .c_str());
+        cairo_show_text(cr, ReflectionText(t.peak->reflection).c_str());
         cairo_restore(cr);
     }
 
@@ -511,7 +515,7 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
     const Axis x{0.5, n + 0.5, left, right};
     const Axis y{lo, hi, bottom, top};
-    XTicks(cr, Axis{x.lo, x.hi, left, right}, top, bottom, true);
+    XTicks(cr, x, top, bottom, true, true);
     YTicks(cr, y, left, right, 6);
     cairo_save(cr);
     cairo_rectangle(cr, left, top, right - left, bottom - top);
