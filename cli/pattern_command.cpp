@@ -144,11 +144,14 @@ struct Common {
     bool haveT = false;
     pattern::Options base;
     std::string reflectionsText;
+    std::string standardText, tText;  // as typed
 };
 
 bool ReadCommonOptions(const PatternRequest& q, Common& c, std::string& why)
 {
     pattern::Options& o = c.base;
+    c.standardText = q.standard;
+    c.tText = q.temperature;
     if (!q.standard.empty()) {
         c.standard = ReadStandard(q.standard, why);
         if (!c.standard) {
@@ -336,7 +339,7 @@ bool ReadList(const std::string& listPath, const Common& c, std::vector<Item>& i
         if (!Trim(item.standardText).empty()) {
             standard = ReadStandard(item.standardText, why2);
         } else {
-            item.standardText = standard ? std::string(standard->name) : std::string();
+            item.standardText = c.standardText;
         }
         float t = c.tCelsius;
         item.tText = col.t >= 0 ? std::string(Field(r, col.t)) : std::string();
@@ -349,7 +352,7 @@ bool ReadList(const std::string& listPath, const Common& c, std::vector<Item>& i
             ok = false;
             why2 = "no temperature: the row's t_c is empty and --temperature is not given";
         }
-        if (ok && Trim(item.tText).empty()) item.tText = Shortest(c.tCelsius);
+        if (ok && Trim(item.tText).empty()) item.tText = c.tText;
         if (ok && !Trim(Field(r, col.sigmaT)).empty()) {
             ok = ParseNumber(Field(r, col.sigmaT), item.options.sigmaT, why2) && item.options.sigmaT >= 0;
             if (!ok) why2 = "sigma_t: " + (why2.empty() ? std::string("must be 0 kelvin or more") : why2);
