@@ -361,6 +361,8 @@ def plot(self, ax=None):
         if np.isfinite(self.sigma_p_gpa):
             title += f" ± {self.sigma_p_gpa:.3f}"
         title += f" GPa ({self.n_peaks} reflections)"
+        if self.status == "warning":
+            title += f"\nwarning: {self.message}"
     ax.set_title(title, fontsize=10)
     ax.set_ylabel("intensity")
     ax.legend(loc="upper right", fontsize=8)
