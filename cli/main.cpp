@@ -245,22 +245,29 @@ int main(int argc, char** argv)
     hv::cli::PatternRequest tq;
     CLI::App* pat = app.add_subcommand("pattern", "Pressures from integrated diffraction patterns")
                         ->footer(kPatternHelp);
-    pat->add_option("files", tq.files, "Pattern files (.xy, .chi, .fxye, .xye, columns)");
-    pat->add_option("--list", tq.list, "CSV of files: file[,t_c,sigma_t,wavelength,standard]")->excludes("files");
-    pat->add_option("--standard", tq.standard, "NaCl or CsCl");
-    pat->add_option("--temperature", tq.temperature, "Degrees Celsius, or kelvin with a trailing K");
-    pat->add_option("--sigma-t", tq.sigmaT, "Temperature uncertainty in kelvin");
-    CLI::Option* lambda = pat->add_option("--wavelength", tq.wavelength, "X-ray wavelength in angstrom");
-    pat->add_option("--energy", tq.energy, "X-ray energy in keV, instead of --wavelength")->excludes(lambda);
-    pat->add_option("--x-unit", tq.xUnit, hv::XUnitChoices());
-    pat->add_option("--two-theta-fixed", tq.twoThetaFixed, "Detector angle 2-theta in degrees (--x-unit kev)");
-    CLI::Option* guess = pat->add_option("--pressure-guess", tq.pressureGuess, "GPa: search near it");
-    pat->add_option("--pressure-range", tq.pressureRange, "LO:HI in GPa: search within")->excludes(guess);
-    pat->add_option("--range", tq.range, "LO:HI in the file's x unit: fit only inside");
-    pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222");
-    pat->add_option("--peaks", tq.peaks, "Write the fitted reflections to this CSV file");
-    pat->add_option("--plot", tq.plot, "Write a picture of every fit into this directory");
-    pat->add_option("--plot-format", tq.plotFormat, "png or svg")->capture_default_str();
+    pat->add_option("files", tq.files, "Pattern files (.xy, .chi, .fxye, .xye, columns)")->type_name("FILE");
+    pat->add_option("--list", tq.list, "CSV of files: file[,t_c,sigma_t,wavelength,standard]")
+        ->type_name("CSV")
+        ->excludes("files");
+    pat->add_option("--standard", tq.standard, "NaCl or CsCl")->type_name("NAME");
+    pat->add_option("--temperature", tq.temperature, "Degrees Celsius, or kelvin with a trailing K")->type_name("T");
+    pat->add_option("--sigma-t", tq.sigmaT, "Temperature uncertainty in kelvin")->type_name("K");
+    CLI::Option* lambda = pat->add_option("--wavelength", tq.wavelength, "X-ray wavelength in angstrom")->type_name("A");
+    pat->add_option("--energy", tq.energy, "X-ray energy in keV, instead of --wavelength")
+        ->type_name("KEV")
+        ->excludes(lambda);
+    pat->add_option("--x-unit", tq.xUnit, "x unit, winning over the file's: " + hv::XUnitChoices())->type_name("UNIT");
+    pat->add_option("--two-theta-fixed", tq.twoThetaFixed, "Detector angle 2-theta in degrees (--x-unit kev)")
+        ->type_name("DEG");
+    CLI::Option* guess = pat->add_option("--pressure-guess", tq.pressureGuess, "GPa: search near it")->type_name("GPA");
+    pat->add_option("--pressure-range", tq.pressureRange, "GPa: search within")
+        ->type_name("LO:HI")
+        ->excludes(guess);
+    pat->add_option("--range", tq.range, "In the file's x unit: fit only inside")->type_name("LO:HI");
+    pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222")->type_name("LIST");
+    pat->add_option("--peaks", tq.peaks, "Write the fitted reflections to this CSV file")->type_name("FILE");
+    pat->add_option("--plot", tq.plot, "Write a picture of every fit into this directory")->type_name("DIR");
+    pat->add_option("--plot-format", tq.plotFormat, "png or svg")->type_name("FMT")->capture_default_str();
     pat->add_option("--jobs,-j", tq.jobs, "Worker threads; 0 for one per core")
         ->capture_default_str()
         ->check(CLI::Range(0u, 1024u));
