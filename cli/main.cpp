@@ -95,11 +95,11 @@ Patterns:
   hivarnisse-calc pattern reads integrated 1D patterns (.xy, .chi, .fxye, .xye or plain
   columns), finds the standard's reflections without a guess (or near --pressure-guess),
   fits each with a pseudo-Voigt profile on a linear background and puts the used peaks'
-  spacings through the same fit as the pressure command. One row per file, in input order:
-    file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
-  With --peaks FILE it also writes every predicted reflection of every file:
-    file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note
-  and with --plot DIR a picture of every fit and of the series' pressures (PNG, or SVG
+  spacings through the same fit as the pressure command. One row per file, in input order,
+  with the columns file, standard, t_c, wavelength, n_peaks, then the seven of batch (a,
+  sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message). With --peaks FILE it also writes
+  every predicted reflection of every file (file, hkl, n, position, sigma_position, fwhm,
+  eta, height, d, sigma_d, a_i, used, note), and with --plot DIR a picture of every fit and of the series' pressures (PNG, or SVG
   with --plot-format svg). The files come from the command line or from a CSV given with
   --list, with a file column and optionally t_c, sigma_t, wavelength and standard. A bad
   file is an error row; the others are computed all the same. Run
