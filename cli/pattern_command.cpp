@@ -566,6 +566,7 @@ int RunPatternCommand(const PatternRequest& q)
             ++pictureErrors;
             std::fprintf(stderr, "%s pattern: %s\n", kProgram, e.c_str());
         }
+        ReleasePlotCaches();
     }
     bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
     if (peaks) {

@@ -5,6 +5,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cmath>
@@ -304,6 +305,12 @@ void LegendEntry(cairo_t* cr, double x, double y, const char* text, Colour c, bo
 }
 
 }  // namespace
+
+void ReleasePlotCaches()
+{
+    cairo_debug_reset_static_data();
+    FcFini();
+}
 
 std::string_view PlotExtension(PlotFormat format)
 {

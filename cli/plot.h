@@ -36,4 +36,8 @@ struct SeriesPoint {
 // P with error bars against the files' order (1 for the first).
 std::string DrawSeries(const std::string& path, PlotFormat format, std::span<const SeriesPoint> points);
 
+// Frees what cairo and fontconfig keep for the whole process (font caches), once no picture
+// is being drawn any more: the program ends with nothing left allocated.
+void ReleasePlotCaches();
+
 }  // namespace hv::cli

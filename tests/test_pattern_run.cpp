@@ -283,6 +283,7 @@ TEST_F(PatternRun, Pictures)
     Write("words.xy", "nothing\n");
     const Ran png = Calc("pattern --standard NaCl --temperature 25 --plot fits a/series.xy b/series.xy words.xy");
     EXPECT_EQ(png.status, 1) << png.err;
+    EXPECT_EQ(png.err, "");  // no picture failed (and, under ASan, nothing leaked)
     for (const char* name : {"series-2.png", "series-3.png", "series.png"}) {
         const std::string bytes = Slurp(dir_ / "fits" / name);
         EXPECT_GT(bytes.size(), 5000u) << name;
@@ -291,6 +292,7 @@ TEST_F(PatternRun, Pictures)
     EXPECT_FALSE(fs::exists(dir_ / "fits" / "words.png"));  // nothing read, nothing drawn
     const Ran svg = Calc("pattern --standard NaCl --temperature 25 --plot fits-svg --plot-format svg a/series.xy");
     EXPECT_EQ(svg.status, 0) << svg.err;
+    EXPECT_EQ(svg.err, "");
     for (const char* name : {"series-2.svg", "series.svg"}) {
         const std::string text2 = Slurp(dir_ / "fits-svg" / name);
         EXPECT_EQ(text2.rfind("<?xml", 0), 0u) << name;
