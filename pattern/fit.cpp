@@ -42,6 +42,10 @@ constexpr double kOutlierSigma = 3;
 constexpr std::size_t kMaxCandidates = 40;
 constexpr int kMaxSquareSumPredicted = 400;
 constexpr std::size_t kMaxClusterPeaks = 8;
+constexpr int kMaxRounds = 3;
+// Profile evaluations (points x peaks) one pattern may spend: some hundred times what a
+// pattern of eight reflections needs, so that no input can keep the fitter busy for long.
+constexpr long kWorkBudget = 2'000'000;
 
 Outcome Failed(Outcome o, std::string message)
 {
@@ -335,16 +339,25 @@ struct ProfileFunctor : Eigen::DenseFunctor<double> {
     const double* inv;  // 1 / sigma
     double centre;
     int peaks;
+    long* budget;  // work left; the fit stops when it runs out
 
-    ProfileFunctor(const double* x_, const double* y_, const double* inv_, int m, int k, double c)
-        : DenseFunctor<double>(2 + 4 * k, m), x(x_), y(y_), inv(inv_), centre(c), peaks(k)
+    ProfileFunctor(const double* x_, const double* y_, const double* inv_, int m, int k, double c, long* b)
+        : DenseFunctor<double>(2 + 4 * k, m), x(x_), y(y_), inv(inv_), centre(c), peaks(k), budget(b)
     {
+    }
+
+    // False when the budget is spent: Eigen's minimiser stops on a negative return.
+    bool Spend(long factor) const
+    {
+        *budget -= factor * values() * peaks;
+        return *budget >= 0;
     }
 
     static double Eta(double u) { return 1 / (1 + std::exp(-u)); }
 
     int operator()(const InputType& p, ValueType& f) const
     {
+        if (!Spend(1)) return -1;
         for (int i = 0; i < values(); ++i) {
             double model = p[0] + p[1] * (x[i] - centre);
             for (int k = 0; k < peaks; ++k) {
@@ -360,6 +373,7 @@ struct ProfileFunctor : Eigen::DenseFunctor<double> {
 
     int df(const InputType& p, JacobianType& j) const
     {
+        if (!Spend(2)) return -1;
         for (int i = 0; i < values(); ++i) {
             const double wi = -inv[i];
             j(i, 0) = wi;
@@ -393,6 +407,7 @@ struct PeakFit {
 
 struct ClusterFit {
     bool ok = false;
+    bool outOfWork = false;
     double b0 = 0, b1 = 0, centre = 0;
     std::vector<PeakFit> peaks;
 };
@@ -401,7 +416,7 @@ struct Start {
     double position, height, fwhm;
 };
 
-ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts)
+ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts, long& budget)
 {
     ClusterFit out;
     const int m = static_cast<int>(hi - lo);
@@ -434,17 +449,23 @@ ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::
         p[4 + 4 * j] = std::log(s.fwhm);
         p[5 + 4 * j] = 0;
     }
-    ProfileFunctor functor(w.x.data() + lo, w.y.data() + lo, inv.data(), m, k, out.centre);
+    ProfileFunctor functor(w.x.data() + lo, w.y.data() + lo, inv.data(), m, k, out.centre, &budget);
     Eigen::LevenbergMarquardt<ProfileFunctor> lm(functor);
-    lm.setMaxfev(60 * (np + 1));
+    lm.setMaxfev(40 * (np + 1));
     const auto status = lm.minimize(p);
+    if (status == Eigen::LevenbergMarquardtSpace::UserAsked) {
+        out.outOfWork = true;
+        return out;
+    }
     if (status == Eigen::LevenbergMarquardtSpace::ImproperInputParameters || !p.allFinite()) return out;
 
     // Covariance from the Jacobian at the minimum, scaled by the reduced chi-square above 1.
     Eigen::MatrixXd jac(m, np);
-    functor.df(p, jac);
     Eigen::VectorXd res(m);
-    functor(p, res);
+    long spare = std::numeric_limits<long>::max() / 2;
+    ProfileFunctor final(w.x.data() + lo, w.y.data() + lo, inv.data(), m, k, out.centre, &spare);
+    final.df(p, jac);
+    final(p, res);
     const double chi2 = res.squaredNorm() / (m - np);
     const Eigen::MatrixXd jtj = jac.transpose() * jac;
     const Eigen::MatrixXd cov = jtj.completeOrthogonalDecomposition().pseudoInverse() * std::max(1.0, chi2);
@@ -723,6 +744,8 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     std::vector<std::pair<double, double>> widthPoints;
     for (const Match& mt : found.lattice.matches) widthPoints.emplace_back(cands[mt.candidate].x, cands[mt.candidate].fwhm);
     const WidthModel widths = WidthsOf(widthPoints, w.step);
+    double widest = 0;
+    for (const auto& wp : widthPoints) widest = std::max(widest, 3 * wp.second);
 
     // Every predicted reflection in the range, or the listed ones.
     std::vector<Slot> slots;
@@ -738,7 +761,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             return;
         }
         s.predicted = x;
-        s.fwhm = std::clamp(widths.At(x), 2 * w.step, (w.x.back() - w.x.front()) / 4);
+        s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
         s.half = 4 * s.fwhm;
         slots.push_back(s);
     };
@@ -765,6 +788,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     // Clusters of reflections whose windows overlap, fitted together.
     o.curve.assign(n, kNone);
     o.background.assign(n, kNone);
+    long budget = kWorkBudget;
     for (std::size_t first = 0; first < slots.size();) {
         std::size_t last = first + 1;
         while (last < slots.size() && last - first < kMaxClusterPeaks &&
@@ -778,7 +802,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
 
         ClusterFit fit;
         std::vector<std::size_t> fitted;  // the slots of the last fit, in its order
-        for (int round = 0; round <= static_cast<int>(kMaxClusterPeaks); ++round) {
+        for (int round = 0; round < kMaxRounds; ++round) {
             std::vector<Start> starts;
             std::vector<std::size_t> members;
             for (std::size_t s = first; s < last; ++s) {
@@ -791,11 +815,12 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 members.push_back(s);
             }
             if (members.empty()) break;
-            fit = FitCluster(w, iLo, iHi, starts);
+            fit = FitCluster(w, iLo, iHi, starts, budget);
             fitted = members;
             if (!fit.ok) {
                 for (std::size_t s : members) {
-                    slots[s].row.note = "the fit did not converge";
+                    slots[s].row.note = fit.outOfWork ? "not fitted: the pattern needs more work than one fit may take"
+                                                      : "the fit did not converge";
                     slots[s].active = false;
                     slots[s].decided = true;
                 }

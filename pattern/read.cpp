@@ -89,28 +89,43 @@ int Split(std::string_view line, std::string_view* fields, int max)
     return n;
 }
 
+bool SameNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
 // Whether a field is meant as a number (a bad one included: "nan", "1e999", "1.2.3"), so
 // that a row of numbers with a bad value is an error rather than a header line.
 bool LooksNumeric(std::string_view f)
 {
     if (!f.empty() && (f.front() == '+' || f.front() == '-')) f.remove_prefix(1);
     if (f.empty()) return false;
-    const std::string l = Lower(f);
-    if (l == "nan" || l == "inf" || l == "infinity") return true;
-    return std::isdigit(static_cast<unsigned char>(f.front())) ||
-           (f.front() == '.' && f.size() > 1 && std::isdigit(static_cast<unsigned char>(f[1])));
+    if (std::isdigit(static_cast<unsigned char>(f.front()))) return true;
+    if (f.front() == '.') return f.size() > 1 && std::isdigit(static_cast<unsigned char>(f[1]));
+    return SameNoCase(f, "nan") || SameNoCase(f, "inf") || SameNoCase(f, "infinity");
 }
 
-// A line of numbers: every field numeric and the first beginning like a number.
+constexpr int kMaxFields = 8;
+
+// The fields of a line and whether it is a line of numbers: every field numeric.
+int Fields(std::string_view line, std::string_view* fields, bool& numeric)
+{
+    const int n = Split(line, fields, kMaxFields);
+    numeric = n > 0;
+    for (int i = 0; i < std::min(n, kMaxFields) && numeric; ++i) numeric = LooksNumeric(fields[i]);
+    return n;
+}
+
 bool NumericLine(std::string_view line)
 {
-    std::string_view fields[8];
-    const int n = Split(line, fields, 8);
-    if (n == 0) return false;
-    for (int i = 0; i < std::min(n, 8); ++i) {
-        if (!LooksNumeric(fields[i])) return false;
-    }
-    return true;
+    std::string_view fields[kMaxFields];
+    bool numeric = false;
+    Fields(line, fields, numeric);
+    return numeric;
 }
 
 enum class Format { Xy, Chi, Fxye, Xye, Columns };
@@ -289,7 +304,7 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
     bool bankSeen = false;
     std::size_t lastX = 0;
     std::string_view lastXText;
-    std::string_view fields[4];
+    std::string_view fields[kMaxFields];
     for (std::size_t i = first; i < lines.size(); ++i) {
         const std::size_t lineNo = i + 1;
         const std::string_view t = Trim(lines[i]);
@@ -308,7 +323,7 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
         if (format == Format::Fxye && StartsWithNoCase(t, "bank") && (t.size() == 4 || Blank(t[4]))) {
             if (bankSeen) break;  // the first bank only
             bankSeen = true;
-            const int n = Split(t, fields, 4);
+            const int n = Split(t, fields, kMaxFields);
             double nchan = 0;
             if (n >= 3 && ParseNumber(fields[2], nchan, why) && nchan >= 0 && nchan == std::floor(nchan)) {
                 expected = static_cast<std::size_t>(std::min(nchan, 1e15));
@@ -316,7 +331,9 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
             }
             continue;
         }
-        if (!NumericLine(t)) {
+        bool numeric = false;
+        const int n = Fields(t, fields, numeric);
+        if (!numeric) {
             if (!inData) {
                 if (format == Format::Columns) {
                     lastComment = t;
@@ -329,7 +346,6 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
         if (format == Format::Fxye && !bankSeen) {
             return Failed(name, lineNo, "numbers before the BANK line of a GSAS file");
         }
-        const int n = Split(t, fields, 4);
         if (n < 2 || n > 3) {
             return Failed(name, lineNo,
                           std::to_string(n) + (n == 1 ? " number" : " numbers") +
