@@ -476,10 +476,26 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     VerticalText(cr, 22, (residualTop + residualBottom) / 2, "residual");
     Text(cr, (left + right) / 2, kHeight - 12, AxisLabel(outcome.unit), Align::Centre);
 
-    // Legend, top right of the main panel.
+    // Legend at the top of the main panel: on the right unless the data reach higher under it
+    // than on the left or in the middle.
     Font(cr, 12);
     constexpr double legendWidth = 150, legendHeight = 5 * 18 + 10;
-    const double lx = right - legendWidth - 10, ly = top + 10;
+    const double ly = top + 10;
+    double lx = right - legendWidth - 10, clearest = -INFINITY;
+    for (const double at : {right - legendWidth - 10, left + 10, (left + right - legendWidth) / 2}) {
+        double highest = INFINITY;  // the data's smallest device y under the box
+        for (std::size_t i = 0; i < xs.size() && i < pattern.intensity.size(); ++i) {
+            const double px = x(xs[i]);
+            if (px >= at && px <= at + legendWidth && std::isfinite(pattern.intensity[i])) {
+                highest = std::min(highest, y(pattern.intensity[i]));
+            }
+        }
+        if (highest > clearest) {
+            clearest = highest;
+            lx = at;
+        }
+        if (highest > ly + legendHeight + 4) break;  // clear of the data: take it
+    }
     cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
     cairo_rectangle(cr, lx, ly, legendWidth, legendHeight);
     cairo_fill_preserve(cr);
