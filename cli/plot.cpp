@@ -532,7 +532,8 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     Font(cr, 14);
     const std::size_t missing = points.size() - computed;
     Text(cr, left, 48, std::to_string(computed) + " computed" +
-                           (missing ? ", " + std::to_string(missing) + " without a pressure (not drawn)" : ""));
+                           (missing ? ", " + std::to_string(missing) + " without a pressure (crosses on the axis)" : "") +
+                           "; error bars ± 1 σ");
 
     Widen(lo, hi, 0.08);
     const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
@@ -546,8 +547,16 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     const double radius = points.size() > 200 ? 1.5 : 3;
     for (std::size_t i = 0; i < points.size(); ++i) {
         const SeriesPoint& p = points[i];
-        if (!std::isfinite(p.pGpa)) continue;
         const double px = x(static_cast<double>(i + 1));
+        if (!std::isfinite(p.pGpa)) {
+            // A cross on the axis where a file has no pressure.
+            SetColour(cr, kError);
+            cairo_set_line_width(cr, 1.2);
+            const double r = points.size() > 200 ? 2 : 4;
+            Line(cr, px - r, bottom - 6 - r, px + r, bottom - 6 + r);
+            Line(cr, px - r, bottom - 6 + r, px + r, bottom - 6 - r);
+            continue;
+        }
         if (std::isfinite(p.sigmaPGpa) && p.sigmaPGpa > 0) {
             SetColour(cr, kBackground, 0.8);
             cairo_set_line_width(cr, 1);
