@@ -155,8 +155,9 @@ standard: a row's values win over the options, relative paths are relative to th
 --plot DIR: a picture per file (named after it) and series.png with P against file order.
 
 A bad file is an error row that says why; it never stops the others. Exit status 0 every
-file computed, 1 some rows are errors, 2 usage error (nothing computed). On a terminal a
-progress line is shown on standard error.
+file computed, 1 some rows are errors or a picture could not be written (all rows are
+written), 2 usage error (nothing computed). On a terminal a progress line is shown on
+standard error.
 
 Examples:
   hivarnisse-calc pattern --standard NaCl --temperature 25 --wavelength 0.4133 run/p0001.xy
