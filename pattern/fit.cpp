@@ -36,6 +36,8 @@ constexpr int kMinMatched = 3;
 constexpr int kMinMatchedNearGuess = 2;
 // A fitted reflection is used above this many sigma of its height.
 constexpr double kSignificantSigma = 5;
+// Below this many sigma at a quick look a reflection is not fitted in full.
+constexpr double kQuickSigma = 3;
 // Leave-one-out outlier rule for a_i.
 constexpr double kOutlierSigma = 3;
 // Bounds on the work one pattern can cause.
@@ -43,9 +45,9 @@ constexpr std::size_t kMaxCandidates = 40;
 constexpr int kMaxSquareSumPredicted = 400;
 constexpr std::size_t kMaxClusterPeaks = 8;
 constexpr int kMaxRounds = 3;
-// Profile evaluations (points x peaks) one pattern may spend: some hundred times what a
+// Profile evaluations (points x peaks) one pattern may spend: fifty times what a
 // pattern of eight reflections needs, so that no input can keep the fitter busy for long.
-constexpr long kWorkBudget = 2'000'000;
+constexpr long kWorkBudget = 600'000;
 
 Outcome Failed(Outcome o, std::string message)
 {
@@ -292,11 +294,9 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
         crowds.emplace_back(static_cast<int>(hi - lo), votes[i].logA);
     }
     std::sort(crowds.begin(), crowds.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    Lattice best, second;
-    std::size_t tried = 0;
+    std::vector<Lattice> tried;
     for (const auto& [count, logA0] : crowds) {
-        if (count < minMatched || tried >= 48) break;
-        ++tried;
+        if (count < minMatched || tried.size() >= 48) break;
         const double logA = std::clamp(logA0, logALo, logAHi);
         Lattice l = Score(logA, families, cands, logDMin, logDMax);
         if (l.matched == 0) continue;
@@ -305,12 +305,25 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
                                 logDMax);
         if (refined.score >= l.score) l = std::move(refined);
         l.a = Refine(l, families, cands);
-        if (l.score > best.score) {
-            // A lattice that is not the best one's neighbour is a rival.
-            if (!std::isnan(best.a) && std::fabs(std::log(best.a / l.a)) > 0.002) second = best;
-            best = std::move(l);
-        } else if (l.score > second.score && std::fabs(std::log(best.a / l.a)) > 0.002) {
-            second = std::move(l);
+        tried.push_back(std::move(l));
+    }
+    Lattice best;
+    for (const Lattice& l : tried) {
+        if (l.score > best.score) best = l;
+    }
+    // A rival explains as many peaks about as well with mostly other candidates.
+    const auto shared = [](const Lattice& a, const Lattice& b) {
+        int n = 0;
+        for (const Match& x : a.matches) {
+            for (const Match& y : b.matches) n += x.candidate == y.candidate;
+        }
+        return n;
+    };
+    const Lattice* rival = nullptr;
+    for (const Lattice& l : tried) {
+        if (l.matched == best.matched && l.score > best.score - 0.5 && 2 * shared(l, best) < l.matched &&
+            (!rival || l.score > rival->score)) {
+            rival = &l;
         }
     }
     const std::string range = "a " + Fixed(aLo, 4) + " to " + Fixed(aHi, 4) + " angstrom";
@@ -319,9 +332,9 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
                   std::to_string(minMatched) + " or more clear peaks of the pattern";
         return out;
     }
-    if (second.matched >= minMatched && second.matched == best.matched && second.score > best.score - 0.5) {
+    if (rival && best.matched >= minMatched) {
         out.why = "two lattices of " + std::string(standard.name) + " explain the peaks about equally well (a " +
-                  Fixed(best.a, 4) + " or " + Fixed(second.a, 4) + " angstrom): give a pressure guess or range";
+                  Fixed(best.a, 4) + " or " + Fixed(rival->a, 4) + " angstrom): give a pressure guess or range";
         return out;
     }
     out.ok = true;
@@ -415,6 +428,45 @@ struct ClusterFit {
 struct Start {
     double position, height, fwhm;
 };
+
+// Heights of fixed profiles (half Lorentzian, the expected width, the predicted place) on a
+// straight background, by linear least squares: a quick look that spares the full fit the
+// reflections that are not there, and a start for those that are.
+struct QuickHeight {
+    double height = 0, sigma = kNone;
+};
+
+std::vector<QuickHeight> QuickHeights(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts)
+{
+    const int m = static_cast<int>(hi - lo), k = static_cast<int>(starts.size());
+    std::vector<QuickHeight> out(starts.size());
+    if (m < k + 4) return out;
+    const double centre = 0.5 * (w.x[lo] + w.x[hi - 1]);
+    Eigen::MatrixXd a(m, k + 2);
+    Eigen::VectorXd b(m);
+    for (int i = 0; i < m; ++i) {
+        const std::size_t at = lo + static_cast<std::size_t>(i);
+        const double inv = 1 / std::sqrt(w.var[at]);
+        a(i, 0) = inv;
+        a(i, 1) = inv * (w.x[at] - centre);
+        for (int j = 0; j < k; ++j) {
+            const Start& st = starts[static_cast<std::size_t>(j)];
+            const double t = (w.x[at] - st.position) / st.fwhm, q = 4 * t * t;
+            a(i, 2 + j) = inv * (0.5 / (1 + q) + 0.5 * std::exp(-kLn2 * q));
+        }
+        b[i] = inv * w.y[at];
+    }
+    const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(a);
+    if (qr.rank() < k + 2) return out;
+    const Eigen::VectorXd h = qr.solve(b);
+    const double chi2 = (a * h - b).squaredNorm() / (m - k - 2);
+    const Eigen::MatrixXd cov = (a.transpose() * a).inverse() * std::max(1.0, chi2);
+    for (int j = 0; j < k; ++j) {
+        out[static_cast<std::size_t>(j)].height = h[2 + j];
+        out[static_cast<std::size_t>(j)].sigma = std::sqrt(cov(2 + j, 2 + j));
+    }
+    return out;
+}
 
 ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts, long& budget)
 {
@@ -755,6 +807,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         const double x = PositionOf(o.unit, d, geometry);
         Slot s;
         s.row.reflection = r;
+        s.row.predicted = x;
         if (!(x >= w.x.front() && x <= w.x.back())) {
             s.row.note = "outside the pattern's range";
             outside.push_back(s.row);
@@ -813,6 +866,27 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 const double bg = std::min({mean3[i], w.y[iLo < m ? iLo : m - 1], w.y[iHi > 0 ? iHi - 1 : 0]});
                 starts.push_back({slots[s].predicted, std::max(mean3[i] - bg, 0.0), slots[s].fwhm});
                 members.push_back(s);
+            }
+            if (round == 0) {
+                // Reflections that a quick look finds well below significance skip the full fit.
+                const std::vector<QuickHeight> quick = QuickHeights(w, iLo, iHi, starts);
+                std::vector<Start> kept;
+                std::vector<std::size_t> keptMembers;
+                for (std::size_t j = 0; j < members.size(); ++j) {
+                    const QuickHeight& q = quick[j];
+                    if (q.sigma > 0 && !(q.height > kQuickSigma * q.sigma)) {
+                        Slot& sl = slots[members[j]];
+                        sl.row.note = "not significant: height " + Fixed(q.height / q.sigma, 1) + " sigma";
+                        sl.active = false;
+                        sl.decided = true;
+                        continue;
+                    }
+                    if (q.sigma > 0) starts[j].height = q.height;
+                    kept.push_back(starts[j]);
+                    keptMembers.push_back(members[j]);
+                }
+                starts = std::move(kept);
+                members = std::move(keptMembers);
             }
             if (members.empty()) break;
             fit = FitCluster(w, iLo, iHi, starts, budget);

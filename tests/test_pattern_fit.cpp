@@ -268,6 +268,27 @@ TEST(PatternFit, SearchFindsTheLatticeAmongOtherPeaks)
     EXPECT_EQ(FitPattern(Of(synth::Make(none)), NaClAt25()).result.status, Status::Error);
 }
 
+// Two lattices with three peaks each: no guessing between them, but a pressure range decides.
+TEST(PatternFit, TwoLatticesAreAmbiguous)
+{
+    synth::Recipe r = EightReflections(5.64, 13);
+    r.from = 8.0;
+    r.to = 14.45;
+    r.weak = r.strong;
+    for (int n : {4, 8, 11}) r.extra.push_back({synth::BraggTwoTheta(5.55 / std::sqrt(n), r.wavelength), 15000, 0});
+    const Pattern p = Of(synth::Make(r));
+    Outcome o = FitPattern(p, NaClAt25());
+    EXPECT_EQ(o.result.status, Status::Error);
+    EXPECT_NE(o.result.message.find("two lattices of NaCl explain the peaks about equally well"), std::string::npos)
+        << o.result.message;
+    Options opt = NaClAt25();
+    opt.pressureLo = -0.5;
+    opt.pressureHi = 0.5;
+    o = FitPattern(p, opt);
+    ASSERT_NE(o.result.status, Status::Error) << o.result.message;
+    EXPECT_NEAR(o.result.a, 5.64, 1e-3);
+}
+
 // A guess or a range keeps the search near it; the wrong one finds nothing.
 TEST(PatternFit, PressureGuessAndRange)
 {
