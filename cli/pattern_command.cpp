@@ -432,7 +432,7 @@ Done Compute(const Item& item, bool plot, PlotFormat format)
         caption.standard = item.options.standard->name;
         caption.tCelsius = item.options.tCelsius;
         try {
-            d.pictureError = DrawFit(item.picture, format, read->pattern, outcome, item.options.twoThetaFixed, caption);
+            d.pictureError = DrawFit(item.picture, format, read->pattern, outcome, caption);
         } catch (const std::exception& e) {
             d.pictureError = "cannot draw " + item.picture + ": " + e.what();
         }

@@ -318,7 +318,7 @@ std::string_view PlotExtension(PlotFormat format)
 }
 
 std::string DrawFit(const std::string& path, PlotFormat format, const pattern::Pattern& pattern,
-                    const pattern::Outcome& outcome, double twoThetaFixed, const FitCaption& caption)
+                    const pattern::Outcome& outcome, const FitCaption& caption)
 {
     constexpr int kWidth = 1000, kHeight = 700;
     constexpr double left = 84, right = kWidth - 24, top = 72;
@@ -413,7 +413,6 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
 
     // Reflections: a tick each, its hkl below it read upwards; labels that would touch are
     // moved right along a thin leader.
-    const Geometry geometry{outcome.wavelength, twoThetaFixed};
     Font(cr, 11);
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);
@@ -425,10 +424,8 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     };
     std::vector<Tick> ticks;
     for (const pattern::PeakRow& p : outcome.peaks) {
-        double pos = p.position;
-        if (!std::isfinite(pos) && std::isfinite(r.a) && p.reflection.n > 0) {
-            pos = PositionOf(outcome.unit, r.a / std::sqrt(static_cast<double>(p.reflection.n)), geometry);
-        }
+        // Where the lattice puts it: a spoiled reflection's fitted position may lie off it.
+        const double pos = std::isfinite(p.predicted) ? p.predicted : p.position;
         if (!std::isfinite(pos) || pos < xLo || pos > xHi) continue;
         ticks.push_back({x(pos), &p});
     }

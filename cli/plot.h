@@ -22,10 +22,9 @@ struct FitCaption {
     float tCelsius = 0;
 };
 
-// Draws one fit into path; empty on success, otherwise why not. twoThetaFixed (degrees) is
-// only needed for energy-dispersive spectra, to place reflections that have no fitted position.
+// Draws one fit into path; empty on success, otherwise why not.
 std::string DrawFit(const std::string& path, PlotFormat format, const pattern::Pattern& pattern,
-                    const pattern::Outcome& outcome, double twoThetaFixed, const FitCaption& caption);
+                    const pattern::Outcome& outcome, const FitCaption& caption);
 
 // One point of a series: the pressure and its uncertainty, NaN where the file has none.
 struct SeriesPoint {

@@ -236,8 +236,8 @@ fit_pattern), wavelength_source ('user', 'energy', ...).
 
 peaks: a dict of numpy arrays, one element per predicted reflection, as the columns of
 hivarnisse-calc pattern --peaks: hkl, n, position, sigma_position, fwhm, eta, height, d,
-sigma_d, a_i, used (bool), note (why a reflection was left out); pandas.DataFrame(r.peaks)
-makes a table of it.
+sigma_d, a_i, used (bool), note (why a reflection was left out), and predicted: where the
+found lattice puts the reflection. pandas.DataFrame(r.peaks) makes a table of it.
 
 x, intensity: the pattern; curve, background: the fitted profile and the local linear
 backgrounds on x, NaN outside the fitted windows. plot() draws them.)";

@@ -202,22 +202,22 @@ py::dict PeakTable(const std::vector<hv::pattern::PeakRow>& peaks)
     py::list hkl, note;
     py::array_t<int64_t> count(n);
     py::array_t<bool> used(n);
-    std::vector<std::vector<double>> columns(8, std::vector<double>(peaks.size()));
+    std::vector<std::vector<double>> columns(9, std::vector<double>(peaks.size()));
     for (std::size_t i = 0; i < peaks.size(); ++i) {
         const hv::pattern::PeakRow& p = peaks[i];
         hkl.append(hv::ReflectionText(p.reflection));
         note.append(Text(p.note));
         count.mutable_at(static_cast<py::ssize_t>(i)) = p.reflection.n;
         used.mutable_at(static_cast<py::ssize_t>(i)) = p.used;
-        const double values[] = {p.position, p.sigmaPosition, p.fwhm, p.eta, p.height, p.d, p.sigmaD, p.aI};
-        for (std::size_t k = 0; k < 8; ++k) columns[k][i] = values[k];
+        const double values[] = {p.position, p.sigmaPosition, p.fwhm, p.eta, p.height, p.d, p.sigmaD, p.aI, p.predicted};
+        for (std::size_t k = 0; k < 9; ++k) columns[k][i] = values[k];
     }
     const py::module_ np = py::module_::import("numpy");
     py::dict t;
     t["hkl"] = np.attr("array")(hkl, "dtype"_a = "U");
     t["n"] = count;
-    const char* names[] = {"position", "sigma_position", "fwhm", "eta", "height", "d", "sigma_d", "a_i"};
-    for (std::size_t k = 0; k < 8; ++k) t[names[k]] = Doubles(columns[k]);
+    const char* names[] = {"position", "sigma_position", "fwhm", "eta", "height", "d", "sigma_d", "a_i", "predicted"};
+    for (std::size_t k = 0; k < 9; ++k) t[names[k]] = Doubles(columns[k]);
     t["used"] = used;
     t["note"] = np.attr("array")(note, "dtype"_a = "object");
     if (n == 0) t["hkl"] = np.attr("empty")(0, "dtype"_a = "U1");
@@ -344,7 +344,8 @@ def plot(self, ax=None):
     ax.plot(self.x, self.background, "--", color="tab:blue", lw=1, label="background")
     ax.plot(self.x, self.curve, color="tab:red", lw=1.2, label="fit")
     peaks = self.peaks
-    position = np.asarray(peaks["position"])
+    # Where the lattice puts each reflection; a spoiled one's fitted position may lie off it.
+    position = np.where(np.isfinite(peaks["predicted"]), peaks["predicted"], peaks["position"])
     ticks = ax.get_xaxis_transform()
     for used, colour, label in ((True, "tab:green", "used"), (False, "tab:orange", "left out")):
         chosen = (peaks["used"] == used) & np.isfinite(position)

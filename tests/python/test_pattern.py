@@ -51,6 +51,8 @@ def test_recovers_the_pressure_it_was_made_at(p_gpa, seed):
     # a_i of a used reflection is its d times sqrt(h^2+k^2+l^2).
     used = peaks["used"]
     np.testing.assert_allclose(peaks["a_i"][used], peaks["d"][used] * np.sqrt(peaks["n"][used]), rtol=1e-12)
+    # and sits where the found lattice predicts it, within a width.
+    assert np.all(np.abs(peaks["position"] - peaks["predicted"])[used] < peaks["fwhm"][used])
     assert r.x_unit == "2theta" and r.x_unit_source == "user" and r.wavelength == WAVELENGTH
     # The curve is the profile inside the fitted windows and NaN between them.
     assert r.curve.shape == r.background.shape == x.shape
