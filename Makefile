@@ -6,7 +6,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity bench-pattern package install uninstall clean
 
 all: build
 
@@ -82,6 +82,12 @@ bench-fast:
 		-DPython3_EXECUTABLE=$(PYTHON) -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc hivarnisse_python
 	PYTHON=$(PYTHON) sh bench/fast.sh build-bench
+# 1,000 generated patterns of 3,000 points read and fitted on every core: ms per pattern per
+# core and the share spent reading (needs "sh setup.sh bench").
+bench-pattern:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_pattern_bench
+	./build-bench/bench/hv_pattern_bench 1000
 
 # The Debian package (needs "sh setup.sh package"), then lintian on it: any error
 # fails the target. cpack itself refuses to build without dpkg-shlibdeps.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/csv.h"
+#include "cli/fields.h"
 #include "core/pressure.h"
 #include "core/standards.h"
 #include "core/units.h"
@@ -29,8 +30,7 @@ struct BatchSummary {
 // jobs 0: one worker per core.
 BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs);
 
-// The computed columns, after the input's own or after a pattern's.
-constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
+// The columns before the computed ones (kResultHeader) with a pattern column.
 constexpr std::string_view kPatternHeader = "pattern,standard,t_c,n_peaks";
 // Before them when peaks come as 2-theta or energies: the spacings those gave.
 constexpr std::string_view kUsedHeader = "d_used,sigma_d_used";
@@ -38,10 +38,6 @@ constexpr std::string_view kUsedHeader = "d_used,sigma_d_used";
 // Appends ",d_used,sigma_d_used" for the peaks: each d and sigma_d as the shortest text that
 // reads back the same, separated by spaces; sigma_d_used empty unless every peak has one.
 void AppendUsed(std::string& line, std::span<const Peak> peaks);
-
-// Appends ",a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message" for a result: numbers as the
-// shortest text that reads back the same, empty where there is none or on an error.
-void AppendResult(std::string& line, const Result& result);
 
 // "HKL:D[:SIGMA_D]", HKL as 200, 2,0,0, "2 0 0" or lp. With a unit other than d, D and
 // SIGMA_D are a position in that unit and its sigma, turned into d by the core's conversion.
