@@ -136,7 +136,8 @@ Patterns:
 
 Exit status:
   0  every answer computed (warnings included)
-  1  pressure, spacing: the model gives no answer; batch, pattern: some rows are errors (all written)
+  1  pressure, spacing: the model gives no answer; batch, pattern: some rows are errors
+     (all written)
   2  usage error, an unreadable file, a missing column or a header not separated by "," or
      tab: nothing computed)";
 
