@@ -1000,8 +1000,25 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     }
 
     // Outliers of a_i: the worst one, more than three sigma from the weighted mean of the
-    // rest, leaves, and the rest are judged again.
+    // rest, leaves, and the rest are judged again. Where five or more reflections all scatter
+    // beyond their sigma (a profile the pseudo-Voigt does not quite match), "three sigma"
+    // stretches by that common scatter, measured robustly, so that only the odd one goes.
     std::vector<std::string> leftOut;
+    double scatter = 1;
+    {
+        std::vector<double> a, r;
+        for (const Slot& s : slots) {
+            if (s.row.used) a.push_back(s.row.aI);
+        }
+        if (a.size() >= 5) {
+            const double mid = Median(a);
+            for (const Slot& s : slots) {
+                if (!s.row.used) continue;
+                r.push_back(std::fabs(s.row.aI - mid) / (s.row.sigmaD * std::sqrt(static_cast<double>(s.row.reflection.n))));
+            }
+            scatter = std::max(1.0, 1.4826 * Median(r));
+        }
+    }
     for (;;) {
         std::vector<Slot*> used;
         for (Slot& s : slots) {
@@ -1015,7 +1032,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             swa += s->row.aI / (sa * sa);
         }
         Slot* worst = nullptr;
-        double worstZ = kOutlierSigma, worstMean = 0;
+        double worstZ = kOutlierSigma * scatter, worstMean = 0;
         for (Slot* s : used) {
             const double sa = s->row.sigmaD * std::sqrt(static_cast<double>(s->row.reflection.n));
             const double wi = 1 / (sa * sa);
