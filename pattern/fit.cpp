@@ -44,10 +44,11 @@ constexpr double kOutlierSigma = 3;
 constexpr std::size_t kMaxCandidates = 40;
 constexpr int kMaxSquareSumPredicted = 400;
 constexpr std::size_t kMaxClusterPeaks = 8;
-constexpr int kMaxRounds = 3;
-// Profile evaluations (points x peaks) one pattern may spend: fifty times what a
-// pattern of eight reflections needs, so that no input can keep the fitter busy for long.
-constexpr long kWorkBudget = 600'000;
+constexpr int kMaxRounds = static_cast<int>(kMaxClusterPeaks) + 1;
+// Work one pattern may spend (profile evaluations, points x peaks, and the QR steps of the
+// minimiser): about twenty times what a pattern of eight reflections needs, so that no
+// input can keep the fitter busy for long.
+constexpr long kWorkBudget = 4'000'000;
 
 Outcome Failed(Outcome o, std::string message)
 {
@@ -64,7 +65,7 @@ std::string Fixed(double v, int digits)
     return buffer;
 }
 
-// Enough digits to tell positions apart in messages: five significant ones past the point.
+// Positions and widths in messages: six significant digits.
 std::string Sig(double v)
 {
     char buffer[64];
@@ -353,16 +354,28 @@ struct ProfileFunctor : Eigen::DenseFunctor<double> {
     double centre;
     int peaks;
     long* budget;  // work left; the fit stops when it runs out
+    // Where a peak may roam: beyond these it has left its window and the fit stops.
+    double xMin = -HUGE_VAL, xMax = HUGE_VAL, logWMin = -HUGE_VAL, logWMax = HUGE_VAL;
+    mutable int strayed = -1;  // the peak that left, if one did
 
     ProfileFunctor(const double* x_, const double* y_, const double* inv_, int m, int k, double c, long* b)
         : DenseFunctor<double>(2 + 4 * k, m), x(x_), y(y_), inv(inv_), centre(c), peaks(k), budget(b)
     {
     }
 
-    // False when the budget is spent: Eigen's minimiser stops on a negative return.
-    bool Spend(long factor) const
+    // False when the budget is spent or a peak strays: Eigen's minimiser stops on a
+    // negative return. A Jacobian costs the minimiser a QR decomposition as well.
+    bool Spend(bool jacobian, const InputType& p) const
     {
-        *budget -= factor * values() * peaks;
+        const long np = inputs();
+        *budget -= static_cast<long>(values()) * (jacobian ? 2 * peaks + np * np : peaks);
+        for (int k = 0; k < peaks; ++k) {
+            const double pos = p[2 + 4 * k], logW = p[4 + 4 * k];
+            if (!(pos >= xMin && pos <= xMax && logW >= logWMin && logW <= logWMax)) {
+                strayed = k;
+                return false;
+            }
+        }
         return *budget >= 0;
     }
 
@@ -370,7 +383,7 @@ struct ProfileFunctor : Eigen::DenseFunctor<double> {
 
     int operator()(const InputType& p, ValueType& f) const
     {
-        if (!Spend(1)) return -1;
+        if (!Spend(false, p)) return -1;
         for (int i = 0; i < values(); ++i) {
             double model = p[0] + p[1] * (x[i] - centre);
             for (int k = 0; k < peaks; ++k) {
@@ -386,7 +399,7 @@ struct ProfileFunctor : Eigen::DenseFunctor<double> {
 
     int df(const InputType& p, JacobianType& j) const
     {
-        if (!Spend(2)) return -1;
+        if (!Spend(true, p)) return -1;
         for (int i = 0; i < values(); ++i) {
             const double wi = -inv[i];
             j(i, 0) = wi;
@@ -421,6 +434,7 @@ struct PeakFit {
 struct ClusterFit {
     bool ok = false;
     bool outOfWork = false;
+    int strayed = -1;  // the peak that left its window
     double b0 = 0, b1 = 0, centre = 0;
     std::vector<PeakFit> peaks;
 };
@@ -502,11 +516,17 @@ ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::
         p[5 + 4 * j] = 0;
     }
     ProfileFunctor functor(w.x.data() + lo, w.y.data() + lo, inv.data(), m, k, out.centre, &budget);
+    const double span = w.x[hi - 1] - w.x[lo];
+    functor.xMin = w.x[lo] - span / 2;
+    functor.xMax = w.x[hi - 1] + span / 2;
+    functor.logWMin = std::log(w.step / 10);
+    functor.logWMax = std::log(2 * span);
     Eigen::LevenbergMarquardt<ProfileFunctor> lm(functor);
     lm.setMaxfev(40 * (np + 1));
     const auto status = lm.minimize(p);
     if (status == Eigen::LevenbergMarquardtSpace::UserAsked) {
-        out.outOfWork = true;
+        out.strayed = functor.strayed;
+        out.outOfWork = out.strayed < 0;
         return out;
     }
     if (status == Eigen::LevenbergMarquardtSpace::ImproperInputParameters || !p.allFinite()) return out;
@@ -825,8 +845,12 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             addSlot(Reflection{f.hkl, f.n, false});
         }
     } else {
+        std::vector<int> seen;
         for (const Reflection& r : options.reflections) {
-            if (r.latticeParameter || r.n <= 0) {
+            // Listed twice, or as another hkl of the same h^2+k^2+l^2: one peak, one row.
+            if (std::find(seen.begin(), seen.end(), r.n) != seen.end()) continue;
+            seen.push_back(r.n);
+            if (r.latticeParameter || r.n <= 0 || r.n > kMaxSquareSum) {
                 PeakRow row;
                 row.reflection = r;
                 row.note = "not a reflection";
@@ -891,6 +915,15 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             if (members.empty()) break;
             fit = FitCluster(w, iLo, iHi, starts, budget);
             fitted = members;
+            if (fit.strayed >= 0) {
+                // The one that ran off goes; the others are fitted again without it.
+                Slot& sl = slots[members[static_cast<std::size_t>(fit.strayed)]];
+                sl.row.note = "the fit ran off its window";
+                sl.active = false;
+                sl.decided = true;
+                fit = ClusterFit{};
+                continue;
+            }
             if (!fit.ok) {
                 for (std::size_t s : members) {
                     slots[s].row.note = fit.outOfWork ? "not fitted: the pattern needs more work than one fit may take"
@@ -967,8 +1000,25 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     }
 
     // Outliers of a_i: the worst one, more than three sigma from the weighted mean of the
-    // rest, leaves, and the rest are judged again.
+    // rest, leaves, and the rest are judged again. Where five or more reflections all scatter
+    // beyond their sigma (a profile the pseudo-Voigt does not quite match), "three sigma"
+    // stretches by that common scatter, measured robustly, so that only the odd one goes.
     std::vector<std::string> leftOut;
+    double scatter = 1;
+    {
+        std::vector<double> a, r;
+        for (const Slot& s : slots) {
+            if (s.row.used) a.push_back(s.row.aI);
+        }
+        if (a.size() >= 5) {
+            const double mid = Median(a);
+            for (const Slot& s : slots) {
+                if (!s.row.used) continue;
+                r.push_back(std::fabs(s.row.aI - mid) / (s.row.sigmaD * std::sqrt(static_cast<double>(s.row.reflection.n))));
+            }
+            scatter = std::max(1.0, 1.4826 * Median(r));
+        }
+    }
     for (;;) {
         std::vector<Slot*> used;
         for (Slot& s : slots) {
@@ -982,7 +1032,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             swa += s->row.aI / (sa * sa);
         }
         Slot* worst = nullptr;
-        double worstZ = kOutlierSigma, worstMean = 0;
+        double worstZ = kOutlierSigma * scatter, worstMean = 0;
         for (Slot* s : used) {
             const double sa = s->row.sigmaD * std::sqrt(static_cast<double>(s->row.reflection.n));
             const double wi = 1 / (sa * sa);

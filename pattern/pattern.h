@@ -98,8 +98,10 @@ struct Outcome {
     std::string wavelengthSource;   // "file", "user", "energy" or empty when none was needed
     std::vector<PeakRow> peaks;     // every predicted reflection inside the range, by position;
                                     // then listed reflections that are not, with a note
-    std::vector<double> curve;      // fitted profile plus background on the pattern's x, NaN outside the fitted windows
-    std::vector<double> background; // local linear backgrounds, NaN outside the fitted windows
+    // On the pattern's x, in its order: the fitted profiles plus background, and the local
+    // linear backgrounds; NaN outside the fitted windows, empty when no lattice was found.
+    std::vector<double> curve;
+    std::vector<double> background;
 };
 
 // Finds the standard's lattice in the pattern, fits every predicted reflection, leaves out

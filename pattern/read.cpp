@@ -323,6 +323,9 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
         if (format == Format::Fxye && StartsWithNoCase(t, "bank") && (t.size() == 4 || Blank(t[4]))) {
             if (bankSeen) break;  // the first bank only
             bankSeen = true;
+            if (Lower(t).find("fxye") == std::string::npos) {
+                return Failed(name, lineNo, "a GSAS bank not in FXYE layout (x, y, e on every line) is not read");
+            }
             const int n = Split(t, fields, kMaxFields);
             double nchan = 0;
             if (n >= 3 && ParseNumber(fields[2], nchan, why) && nchan >= 0 && nchan == std::floor(nchan)) {

@@ -63,7 +63,7 @@ Generated Make(const Recipe& r)
         f.n = n;
         f.d = r.a / std::sqrt(static_cast<double>(n));
         if (r.wavelength > 2 * f.d) continue;
-        f.twoTheta = BraggTwoTheta(f.d, r.wavelength);
+        f.twoTheta = BraggTwoTheta(f.d, r.wavelength) + r.jitter * std::sin(1.7 * n + static_cast<double>(r.seed));
         const bool strong = r.cell == Cell::Primitive || h0 % 2 == 0;
         f.height = (strong ? r.strong : r.weak) * std::exp(-r.fall / (f.d * f.d));
         const double t = std::tan(f.twoTheta / 2 * kPi / 180);

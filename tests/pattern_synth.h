@@ -35,6 +35,9 @@ struct Recipe {
     // Background in counts: a constant, a decay from the low-angle side, a gentle slope.
     double flat = 300, decay = 600, decayDegrees = 6, slope = 5;
     std::vector<Extra> extra;
+    // Each reflection moved off its Bragg angle by up to this many degrees, as strain or a
+    // profile asymmetry the fit does not model would.
+    double jitter = 0;
     bool noise = true;
     uint64_t seed = 1;
 };

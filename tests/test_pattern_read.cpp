@@ -213,6 +213,7 @@ TEST(PatternRead, BadFilesSayWhatAndWhere)
         {"t\nBANK 1 25 25 CONS 500 1 0 0 FXYE\n" + Rows(500, 24) + "524 1 -1\n", "neg.fxye",
          "neg.fxye, line 27: 3 numbers where the rows above have 2"},
         {"t\nBANK 1 25 25 CONS 500 1 0 0 FXYE\n500 1 -1\n", "neg2.fxye", "neg2.fxye, line 3: sigma \"-1\" is negative"},
+        {"t\nBANK 1 25 3 CONS 500 1 0 0 ESD\n" + Rows(500), "std.fxye", "std.fxye, line 2: a GSAS bank not in FXYE layout"},
         {"# Wavelength: -1 m\n" + Rows(), "wl.xy", "wl.xy, line 1: the wavelength \"-1 m\" is not a positive number"},
         {"# Wavelength: 0.4 furlong\n" + Rows(), "wl2.xy", "wl2.xy, line 1: the wavelength's unit \"furlong\" is unknown"},
     };
