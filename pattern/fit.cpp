@@ -616,6 +616,45 @@ WidthModel WidthsOf(const std::vector<std::pair<double, double>>& points, double
 
 }  // namespace
 
+bool CheckPattern(const Pattern& pattern, std::string& why)
+{
+    const std::size_t n = pattern.x.size();
+    if (pattern.intensity.size() != n || (!pattern.sigma.empty() && pattern.sigma.size() != n)) {
+        why = "x, intensity and sigma must have the same length, not " + std::to_string(n) + ", " +
+              std::to_string(pattern.intensity.size()) +
+              (pattern.sigma.empty() ? std::string() : ", " + std::to_string(pattern.sigma.size()));
+        return false;
+    }
+    if (n < kMinPoints) {
+        why = std::to_string(n) + " points; a pattern needs at least " + std::to_string(kMinPoints);
+        return false;
+    }
+    const bool rising = pattern.x[1] > pattern.x[0];
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string at = "point " + std::to_string(i + 1) + ": ";
+        const bool sigma = !pattern.sigma.empty();
+        if (!std::isfinite(pattern.x[i]) || !std::isfinite(pattern.intensity[i]) ||
+            (sigma && !std::isfinite(pattern.sigma[i]))) {
+            why = at + (!std::isfinite(pattern.x[i]) ? "x" : !std::isfinite(pattern.intensity[i]) ? "intensity" : "sigma") +
+                  " is not finite";
+            return false;
+        }
+        if (sigma && pattern.sigma[i] < 0) {
+            why = at + "sigma is negative";
+            return false;
+        }
+        if (i >= 1 && pattern.x[i] == pattern.x[i - 1]) {
+            why = at + "x repeats the x before it";
+            return false;
+        }
+        if (i >= 1 && (pattern.x[i] > pattern.x[i - 1]) != rising) {
+            why = at + "x must rise or fall strictly";
+            return false;
+        }
+    }
+    return true;
+}
+
 Outcome FitPattern(const Pattern& pattern, const Options& options)
 {
     Outcome o;
@@ -662,28 +701,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     }
 
     // The arrays as any caller may hand them over, not only the reader.
+    if (!CheckPattern(pattern, why)) return Failed(std::move(o), why);
     const std::size_t n = pattern.x.size();
-    if (pattern.intensity.size() != n || (!pattern.sigma.empty() && pattern.sigma.size() != n)) {
-        return Failed(std::move(o), "x, intensity and sigma differ in length");
-    }
-    if (n < kMinPoints) {
-        return Failed(std::move(o), std::to_string(n) + " points; a pattern needs at least " + std::to_string(kMinPoints));
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isfinite(pattern.x[i]) || !std::isfinite(pattern.intensity[i]) ||
-            (!pattern.sigma.empty() && !std::isfinite(pattern.sigma[i]))) {
-            return Failed(std::move(o), "point " + std::to_string(i + 1) + " is not finite");
-        }
-        if (!pattern.sigma.empty() && pattern.sigma[i] < 0) {
-            return Failed(std::move(o), "point " + std::to_string(i + 1) + " has a negative sigma");
-        }
-    }
     const bool rising = pattern.x[1] > pattern.x[0];
-    for (std::size_t i = 1; i < n; ++i) {
-        if (!(rising ? pattern.x[i] > pattern.x[i - 1] : pattern.x[i] < pattern.x[i - 1])) {
-            return Failed(std::move(o), "x must rise or fall strictly (point " + std::to_string(i + 1) + ")");
-        }
-    }
     const bool lo = !std::isnan(options.xLo), hi = !std::isnan(options.xHi);
     if ((lo && !std::isfinite(options.xLo)) || (hi && !std::isfinite(options.xHi)) ||
         (lo && hi && !(options.xLo < options.xHi))) {

@@ -128,4 +128,8 @@ struct Outcome {
 // pattern is bounded, whatever the input.
 Outcome FitPattern(const Pattern& pattern, const Options& options);
 
+// The reader's rules for arrays from elsewhere (equal lengths, at least kMinPoints, finite
+// values, sigma 0 or more, x strictly rising or falling); FitPattern applies them too.
+bool CheckPattern(const Pattern& pattern, std::string& why);
+
 }  // namespace hv::pattern

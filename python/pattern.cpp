@@ -172,28 +172,7 @@ std::vector<hv::Reflection> ReflectionsArg(const py::object& value, const hv::St
 // The checks a file's reader makes, for arrays that come from elsewhere.
 void CheckArrays(const hv::pattern::Pattern& p)
 {
-    if (p.intensity.size() != p.x.size() || (!p.sigma.empty() && p.sigma.size() != p.x.size())) {
-        throw py::value_error("x, intensity and sigma must have the same length, not " + std::to_string(p.x.size()) +
-                              ", " + std::to_string(p.intensity.size()) +
-                              (p.sigma.empty() ? std::string() : ", " + std::to_string(p.sigma.size())));
-    }
-    if (p.x.size() < hv::pattern::kMinPoints) {
-        throw py::value_error(std::to_string(p.x.size()) + " points; a pattern needs at least " +
-                              std::to_string(hv::pattern::kMinPoints));
-    }
-    for (std::size_t i = 0; i < p.x.size(); ++i) {
-        const std::string at = "[" + std::to_string(i) + "]";
-        if (!std::isfinite(p.x[i]) || !std::isfinite(p.intensity[i])) {
-            throw py::value_error((std::isfinite(p.x[i]) ? "intensity" : "x") + at + " is not finite");
-        }
-        if (!p.sigma.empty() && !(p.sigma[i] >= 0 && std::isfinite(p.sigma[i]))) {
-            throw py::value_error("sigma" + at + " must be a finite number, 0 or more");
-        }
-        if (i >= 2 && (p.x[i] > p.x[i - 1]) != (p.x[1] > p.x[0])) {
-            throw py::value_error("x" + at + ": x must rise or fall strictly");
-        }
-        if (i >= 1 && p.x[i] == p.x[i - 1]) throw py::value_error("x" + at + " repeats the x before it");
-    }
+    if (std::string why; !hv::pattern::CheckPattern(p, why)) throw py::value_error(why);
 }
 
 py::dict PeakTable(const std::vector<hv::pattern::PeakRow>& peaks)

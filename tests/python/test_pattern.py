@@ -104,14 +104,14 @@ BAD_ARGUMENTS = [
     (("NaCl", 25, X, Y[:-1]), {}, "same length"),
     (("NaCl", 25, X[:10], Y[:10]), {}, "at least 20"),
     (("NaCl", 25, X[::-1].copy() * 0 + 5, Y), {}, "repeats"),
-    (("NaCl", 25, np.where(np.arange(3000) == 7, np.nan, X), Y), {}, "x[7] is not finite"),
+    (("NaCl", 25, np.where(np.arange(3000) == 7, np.nan, X), Y), {}, "point 8: x is not finite"),
     (("NaCl", 25, X, Y), {"x_unit": "furlong"}, "2theta|"),
     (("NaCl", 25, X, Y), {"wavelength": 0.4, "energy": 30}, "not both"),
     (("NaCl", 25, X, Y), {"wavelength": -1}, "positive"),
     (("NaCl", 25, X, Y), {"pressure_range": (9, 3)}, "lo below hi"),
     (("NaCl", 25, X, Y), {"pressure_guess": 5, "pressure_range": (1, 9)}, "not both"),
     (("NaCl", 25, X, Y), {"reflections": "200,210"}, "no reflection 2 1 0"),
-    (("NaCl", 25, X, Y), {"sigma": -np.ones(3000)}, "sigma[0]"),
+    (("NaCl", 25, X, Y), {"sigma": -np.ones(3000)}, "point 1: sigma is negative"),
 ]
 
 
