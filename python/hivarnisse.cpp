@@ -248,8 +248,11 @@ template <std::size_t K, typename F>
 void Walk(const Operands<K>& ops, py::ssize_t begin, py::ssize_t end, F&& f)
 {
     if (begin >= end) return;  // also an empty array, whose extents would divide by zero
+    // numpy arrays have at most 64 dimensions; a fixed array also spares GCC 12 a false
+    // -Wstringop-overflow about the size of a vector here at -O3.
     const std::size_t nd = ops.shape.size();
-    std::vector<py::ssize_t> index(nd);
+    if (nd > 64) throw py::value_error("more than 64 dimensions");
+    std::array<py::ssize_t, 64> index{};
     std::array<const char*, K> p = ops.base;
     py::ssize_t rest = begin;
     for (std::size_t dim = nd; dim-- > 0;) {
