@@ -78,7 +78,7 @@
     const p = $('calc-p');
     if (p.textContent && !p.classList.contains('stale')) {
       p.classList.add('stale');
-      $('calc-warning').textContent = 'The inputs have changed: press Calc -> for their pressure.';
+      $('calc-stale').textContent = 'The inputs have changed: press Calc -> for their pressure.';
     }
   }
 
@@ -102,6 +102,7 @@
     const r = M.calculate(calc.standard, plain(t.value), step ? step.n : 0, plain(d.value));
     const p = $('calc-p');
     p.classList.remove('stale', 'warn');
+    $('calc-stale').textContent = '';
     if (!r.ok) {
       // No number rather than the last one: it would belong to other inputs.
       p.textContent = '';
@@ -160,10 +161,11 @@
     if (r.out) out.textContent = shown(r.out);
     if (r.err) {
       error.textContent = r.err;
-      // Point at the peak the message quotes.
-      used.forEach((tr, i) => {
-        if (r.err.includes(`"${peaks[i].slice(0, 32)}`)) tr.classList.add('bad');
-      });
+      // A peak the command refuses on its own is the one to fix.
+      if (r.code === 2) {
+        const bad = peaks.findIndex((p) => M.pressureCommand($('fit-standard').value, '25', [p], '').code === 2);
+        if (bad >= 0) used[bad].classList.add('bad');
+      }
     }
   }
 
@@ -299,7 +301,7 @@
   }
 
   const PAGE = 100;
-  const batch = { csv: '', starts: null, page: 0, records: 0, url: null, numeric: [] };
+  const batch = { csv: '', starts: null, page: 0, records: 0, url: null, numeric: [], file: null };
 
   function showBatchPage() {
     const table = $('batch-table');
@@ -326,7 +328,7 @@
 
   async function runBatch() {
     if (!M) return;
-    const text = $('batch-text').value;
+    const text = batch.file ? batch.file.text : $('batch-text').value;
     const error = $('batch-error'), summary = $('batch-summary');
     error.textContent = '';
     summary.textContent = '';
@@ -385,10 +387,25 @@
     }
   }
 
-  function readFileInto(file, textarea, then) {
+  // A chosen or dropped file is kept as it is; only a small one is shown in the text box,
+  // since a text box with 100,000 lines makes any browser crawl.
+  const SHOWN_BYTES = 256 * 1024;
+  function useFile(file, then) {
     const reader = new FileReader();
     reader.onload = () => {
-      textarea.value = reader.result;
+      const text = reader.result;
+      const box = $('batch-text');
+      if (text.length <= SHOWN_BYTES) {
+        batch.file = null;
+        box.value = text;
+        $('batch-source').textContent = `${file.name}, shown below.`;
+      } else {
+        batch.file = { name: file.name, text };
+        box.value = '';
+        const lines = text.split('\n').length - (text.endsWith('\n') ? 1 : 0);
+        $('batch-source').textContent = `${file.name}: ${lines.toLocaleString()} lines, too many to show; ` +
+          'typing or pasting below uses that text instead.';
+      }
       if (then) then();
     };
     reader.onerror = () => { $('batch-error').textContent = `${file.name} cannot be read.`; };
@@ -426,9 +443,13 @@
     $('pos-form').addEventListener('submit', listPositions);
     $('batch-go').addEventListener('click', runBatch);
     $('batch-file').addEventListener('change', (e) => {
-      if (e.target.files.length) readFileInto(e.target.files[0], $('batch-text'));
+      if (e.target.files.length) useFile(e.target.files[0]);
     });
-    dropZone($('batch-drop'), (files) => readFileInto(files[0], $('batch-text'), runBatch));
+    dropZone($('batch-drop'), (files) => useFile(files[0], runBatch));
+    $('batch-text').addEventListener('input', () => {
+      batch.file = null;
+      $('batch-source').textContent = '';
+    });
     $('batch-prev').addEventListener('click', () => { batch.page--; showBatchPage(); });
     $('batch-next').addEventListener('click', () => { batch.page++; showBatchPage(); });
   }

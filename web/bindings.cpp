@@ -184,14 +184,14 @@ val Answer(int code, const std::string& out, const std::string& err)
     return r;
 }
 
-val PressureCommand(const std::string& standard, const std::string& temperature, const std::vector<std::string>& peaks,
-                    const std::string& sigmaT)
+// peaks: a JavaScript array of "HKL:D[:SIGMA_D]".
+val PressureCommand(const std::string& standard, const std::string& temperature, val peaks, const std::string& sigmaT)
 {
     hv::cli::PressureRequest q;
     q.standard = standard;
     q.temperature = temperature;
     q.sigmaT = sigmaT;
-    q.peaks = peaks;
+    q.peaks = emscripten::vecFromJSArray<std::string>(peaks);
     std::string out, err;
     const int code = hv::cli::RunPressure(q, out, err);
     return Answer(code, out, err);
