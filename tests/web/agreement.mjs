@@ -52,7 +52,8 @@ function compare(start, wasm, native) {
       const a = w.getFloat64(base + o, true), b = n.getFloat64(base + o, true);
       if (Number.isNaN(a) && Number.isNaN(b)) continue;
       const rel = a === b ? 0 : Math.abs(a - b) / Math.max(Math.abs(a), Math.abs(b));
-      if (!(rel <= tolerance)) fail(i, k, a, b);
+      // Near the model's pressure minimum sigma_p itself goes to 0: there 1e-15 GPa is agreement.
+      if (!(rel <= tolerance || Math.abs(a - b) <= 1e-15)) fail(i, k, a, b);
       else worst[k] = Math.max(worst[k] || 0, rel);
     }
     for (const [k, [o, len]] of Object.entries(texts)) {
