@@ -95,7 +95,34 @@
       return r.csv;
     }
 
-    return { pressure, fit, spacing, batch };
+    // One integrated pattern in hand: x and intensity as arrays, the rest as fit_pattern's
+    // keyword arguments in an object ({wavelength: 0.4133, x_unit: '2theta', ...}).
+    function pattern(standard, t_c, x, intensity, options = {}) {
+      checkStandard(standard);
+      if (!M.fitPatternArrays) throw new Error('this build has no pattern fitter');
+      const o = options || {};
+      const text = (v) => (v === null || v === undefined ? '' : String(v));
+      const fields = {
+        standard, temperature: text(t_c), sigma_t: text(o.sigma_t), wavelength: text(o.wavelength),
+        energy: text(o.energy), two_theta_fixed: text(o.two_theta_fixed),
+        x_unit: o.x_unit === undefined ? '2theta' : text(o.x_unit), pressure_guess: text(o.pressure_guess),
+        reflections: isList(o.reflections) ? Array.from(o.reflections).join(',') : text(o.reflections),
+      };
+      if (o.pressure_range) [fields.pressure_lo, fields.pressure_hi] = Array.from(o.pressure_range, String);
+      if (o.x_range) [fields.x_lo, fields.x_hi] = Array.from(o.x_range, String);
+      const vx = vector(M, 'DoubleVector', Array.from(x, Number));
+      const vy = vector(M, 'DoubleVector', Array.from(intensity, Number));
+      const vs = vector(M, 'DoubleVector', o.sigma ? Array.from(o.sigma, Number) : []);
+      try {
+        const r = M.fitPatternArrays(vx, vy, vs, fields);
+        if (r.error) throw new Error(r.error);
+        return r;
+      } finally {
+        vx.delete(); vy.delete(); vs.delete();
+      }
+    }
+
+    return M.fitPatternArrays ? { pressure, fit, spacing, batch, pattern } : { pressure, fit, spacing, batch };
   }
 
   const exported = { makeApi };

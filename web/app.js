@@ -7,8 +7,8 @@
   // ---- Numbers typed and shown in the browser language's way ----
 
   // The decimal separator of the browser's language; "." is always read as well.
+  const lang = new URLSearchParams(location.search).get('lang') || navigator.language || 'en';
   const decimal = (() => {
-    const lang = new URLSearchParams(location.search).get('lang') || navigator.language || 'en';
     try {
       return (1.5).toLocaleString(lang).charAt(1) || '.';
     } catch (e) {
@@ -422,6 +422,154 @@
     });
   }
 
+  // ---- 5. Patterns, in the Web Worker ----
+
+  const pat = { files: [], results: [], chosen: 0, chart: null, series: null, urls: [] };
+
+  function patternFields() {
+    return {
+      standard: $('pat-standard').value, temperature: plain($('pat-t').value), sigma_t: plain($('pat-sigma-t').value),
+      x_unit: $('pat-unit').value, wavelength: plain($('pat-wavelength').value), energy: plain($('pat-energy').value),
+      two_theta_fixed: plain($('pat-fixed').value), pressure_guess: plain($('pat-guess').value),
+    };
+  }
+
+  function readPatternFiles(files, then) {
+    const list = Array.from(files);
+    Promise.all(list.map((f) => f.text().then((text) => ({ name: f.name, text }))))
+      .then((read) => {
+        pat.files = read;
+        $('pat-summary').textContent = `${read.length} file${read.length === 1 ? '' : 's'} chosen.`;
+        if (then) then();
+      }, (e) => { $('pat-error').textContent = 'A file cannot be read: ' + e.message; });
+  }
+
+  function showChosenPattern() {
+    const r = pat.results[pat.chosen];
+    Array.from($('pat-table').tBodies[0].rows).forEach((tr, i) => tr.classList.toggle('chosen', i === pat.chosen));
+    if (!r) return;
+    const points = (ys) => Array.from(r.x, (x, i) => ({ x, y: Number.isFinite(ys[i]) ? ys[i] : null }));
+    let low = Infinity;
+    for (const y of r.intensity) low = Math.min(low, y);
+    const ticks = (used) => r.peaks.filter((k) => k.used === used && Number.isFinite(k.position))
+      .map((k) => ({ x: k.position, y: low, hkl: k.hkl, note: k.note }));
+    const unitName = { '2theta': '2\u03b8 (\u00b0)', '2theta_rad': '2\u03b8 (rad)', q_A: 'q (1/\u00c5)', q_nm: 'q (1/nm)', d: 'd (\u00c5)', kev: 'energy (keV)' };
+    const data = {
+      datasets: [
+        { label: 'data', data: points(r.intensity), borderColor: '#6b7580', borderWidth: 1, pointRadius: 0 },
+        { label: 'fit', data: points(r.curve), borderColor: '#c00000', borderWidth: 1.5, pointRadius: 0, spanGaps: false },
+        { label: 'background', data: points(r.background), borderColor: '#0b57d0', borderDash: [4, 3], borderWidth: 1, pointRadius: 0, spanGaps: false },
+        { label: 'reflections used', type: 'scatter', data: ticks(true), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#0a7d22', borderWidth: 2 },
+        { label: 'reflections left out', type: 'scatter', data: ticks(false), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#b0b6bc', borderWidth: 2 },
+      ],
+    };
+    const options = {
+      animation: false, parsing: true, normalized: true, maintainAspectRatio: false, locale: lang,
+      scales: { x: { type: 'linear', title: { display: true, text: unitName[r.x_unit] || r.x_unit } },
+        y: { title: { display: true, text: 'intensity' } } },
+      plugins: { tooltip: { callbacks: { label: (c) => (c.raw.hkl ? `${c.raw.hkl}${c.raw.note ? ': ' + c.raw.note : ''}` : `${c.dataset.label}: ${c.formattedValue}`) } } },
+    };
+    if (pat.chart) pat.chart.destroy();
+    pat.chart = new Chart($('pat-chart'), { type: 'line', data, options });
+    $('pat-chart-caption').textContent = `${r.file}: ` + (r.status === 'error' ? r.message
+      : `P = ${shown(r.p_text)}${r.sigma_p_text ? ' \u00b1 ' + shown(r.sigma_p_text) : ''} GPa from ${r.n_peaks} reflections.`);
+    $('pat-figure').hidden = false;
+  }
+
+  function showSeries() {
+    const ok = pat.results.map((r, i) => ({ r, i })).filter(({ r }) => r.status !== 'error');
+    $('pat-series-figure').hidden = ok.length < 2;
+    if (ok.length < 2) return;
+    const at = (f) => ok.map(({ r, i }) => ({ x: i + 1, y: f(r), file: r.file }));
+    const sigma = (r) => (Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0);
+    const data = {
+      datasets: [
+        { label: 'P (GPa)', data: at((r) => r.p_gpa), borderColor: '#0b57d0', backgroundColor: '#0b57d0', pointRadius: 3 },
+        { label: 'P + \u03c3', data: at((r) => r.p_gpa + sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
+        { label: 'P \u2212 \u03c3', data: at((r) => r.p_gpa - sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
+      ],
+    };
+    const options = {
+      animation: false, maintainAspectRatio: false, locale: lang,
+      scales: { x: { type: 'linear', ticks: { stepSize: 1, precision: 0 }, title: { display: true, text: 'file' } },
+        y: { title: { display: true, text: 'P (GPa)' } } },
+      plugins: { tooltip: { callbacks: { title: (items) => items[0].raw.file } } },
+    };
+    if (pat.series) pat.series.destroy();
+    pat.series = new Chart($('pat-series'), { type: 'line', data, options });
+  }
+
+  function addPatternRow(r, index) {
+    const tr = $('pat-table').tBodies[0].insertRow();
+    const choose = document.createElement('input');
+    choose.type = 'radio';
+    choose.name = 'pat-chosen';
+    choose.checked = index === pat.chosen;
+    choose.setAttribute('aria-label', `Show ${r.file}`);
+    choose.addEventListener('change', () => { pat.chosen = index; showChosenPattern(); });
+    tr.insertCell().appendChild(choose);
+    const cells = [r.file, shown(r.p_text), shown(r.sigma_p_text), shown(r.a_text),
+      r.status === 'error' ? '' : String(r.n_peaks), r.status, r.message];
+    cells.forEach((v, j) => {
+      const td = tr.insertCell();
+      td.textContent = v;
+      if (j === 5 && v !== 'ok') td.className = v;
+    });
+  }
+
+  async function fitPatterns(event) {
+    if (event) event.preventDefault();
+    if (!M) return;
+    const error = $('pat-error');
+    error.textContent = '';
+    if (!pat.files.length) {
+      error.textContent = 'Choose or drop pattern files first.';
+      $('pat-files').focus();
+      return;
+    }
+    const body = $('pat-table').tBodies[0];
+    body.textContent = '';
+    pat.results = [];
+    pat.chosen = 0;
+    for (const id of ['pat-download', 'pat-download-peaks']) $(id).hidden = true;
+    $('pat-figure').hidden = true;
+    $('pat-series-figure').hidden = true;
+    const bar = $('pat-progress');
+    bar.value = 0;
+    $('pat-progress-box').hidden = false;
+    $('pat-go').disabled = true;
+    $('pat-summary').textContent = 'Fitting\u2026';
+    const started = performance.now();
+    try {
+      await runInWorker({ type: 'patterns', files: pat.files, fields: patternFields() }, (p) => {
+        bar.value = p.done / p.total;
+        pat.results.push(p.result);
+        addPatternRow(p.result, pat.results.length - 1);
+        $('pat-table').hidden = false;
+        if (pat.results.length === 1) showChosenPattern();
+      });
+      const [rowHead, peakHead] = M.patternHeaders().split('\n');
+      pat.urls.forEach((u) => URL.revokeObjectURL(u));
+      const rows = new Blob([rowHead + '\n' + pat.results.map((r) => r.row).join('')], { type: 'text/csv' });
+      const peaks = new Blob([peakHead + '\n' + pat.results.map((r) => r.peaks_csv).join('')], { type: 'text/csv' });
+      pat.urls = [URL.createObjectURL(rows), URL.createObjectURL(peaks)];
+      $('pat-download').href = pat.urls[0];
+      $('pat-download-peaks').href = pat.urls[1];
+      $('pat-download').hidden = false;
+      $('pat-download-peaks').hidden = false;
+      const errors = pat.results.filter((r) => r.status === 'error').length;
+      $('pat-summary').textContent = `${pat.results.length} file${pat.results.length === 1 ? '' : 's'}, ` +
+        `${errors} with errors, in ${((performance.now() - started) / 1000).toFixed(1)} s.`;
+      showSeries();
+    } catch (e) {
+      error.textContent = e.message;
+      $('pat-summary').textContent = '';
+    } finally {
+      $('pat-go').disabled = false;
+      $('pat-progress-box').hidden = true;
+    }
+  }
+
   // ---- Start ----
 
   function wire() {
@@ -452,6 +600,9 @@
     });
     $('batch-prev').addEventListener('click', () => { batch.page--; showBatchPage(); });
     $('batch-next').addEventListener('click', () => { batch.page++; showBatchPage(); });
+    $('pat-form').addEventListener('submit', fitPatterns);
+    $('pat-files').addEventListener('change', (e) => readPatternFiles(e.target.files));
+    dropZone($('pat-drop'), (files) => readPatternFiles(files, fitPatterns));
   }
 
   wire();
@@ -467,7 +618,12 @@
     api = HiVarnisseApi.makeApi(M);
     window.hivarnisse = api;
     chooseStandard();
-    for (const id of ['calc-go', 'fit-go', 'pos-go', 'batch-go']) $(id).disabled = false;
+    for (const id of ['calc-go', 'fit-go', 'pos-go', 'batch-go', 'pat-go']) $(id).disabled = false;
+    // A build without the pattern fitter shows no patterns section.
+    if (!M.fitPatternFile) {
+      $('patterns').hidden = true;
+      $('patterns-link').hidden = true;
+    }
     refreshReflection();
     $('loading').textContent = '';
     $('loading').hidden = true;

@@ -43,6 +43,16 @@ function hvWorkerMain(scope) {
           id: job.id, type: 'done', csv: r.csv, starts, exit_code: r.exit_code, error: r.error,
           rows: r.rows, errors: r.errors, ms: Date.now() - started,
         }, [starts.buffer]);
+      } else if (job.type === 'patterns') {
+        // One message per file, with its curves handed over rather than copied.
+        for (let i = 0; i < job.files.length; ++i) {
+          const f = job.files[i];
+          const r = M.fitPatternFile(f.name, f.text, job.fields);
+          if (r.error) throw new Error(r.error);
+          scope.postMessage({ id: job.id, type: 'progress', done: i + 1, total: job.files.length, result: r },
+            [r.x.buffer, r.intensity.buffer, r.curve.buffer, r.background.buffer]);
+        }
+        scope.postMessage({ id: job.id, type: 'done' });
       }
     } catch (e) {
       scope.postMessage({ id: job.id, type: 'failed', error: String(e && e.message ? e.message : e) });
