@@ -4,12 +4,13 @@ comma as decimal separator, and a phone's width. Screenshots go to SHOT_DIR.
 
 /usr/bin/python3 page_test.py SITE_DIR SHOT_DIR
 """
-import json
-import os
+import functools
+import http.server
 import pathlib
 import shutil
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -314,6 +315,24 @@ class Page(unittest.TestCase):
         self.el("fit-go").click()
         self.assertIn("P      = 2,14", self.text("fit-out"))
         self.shot("decimal-comma", 390)
+
+    def test_11_static_host(self):
+        # The same folder served over HTTP, as any static host serves it.
+        handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(SITE))
+        handler.log_message = lambda *args: None
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        try:
+            self.d.get(f"http://127.0.0.1:{server.server_address[1]}/index.html")
+            WebDriverWait(self.d, 30).until(lambda d: d.execute_script("return document.body.classList.contains('ready')"))
+            self.d.find_element(By.CSS_SELECTOR, 'input[name="calc-standard"][value="NaCl"]').click()
+            # At L.P. the value is a itself: a = 5.5 is the 2 0 0 spacing 2.75 of the window's example.
+            self.type_into("calc-d", "5.5").send_keys(Keys.ENTER)
+            self.assertEqual(self.text("calc-p"), "2.15")
+            self.no_errors_logged()
+        finally:
+            server.shutdown()
+            server.server_close()
 
     def test_9_accessible_names(self):
         self.open()
