@@ -10,7 +10,7 @@ WEB_BUILD ?= build-web
 # Debian's emscripten runs its JavaScript tools with this Node, which finds their modules here.
 WEB_ENV = NODE_PATH=/usr/share/nodejs
 
-.PHONY: all build run test test-release test-asan test-fuzz test-web web web-serve valgrind bench bench-startup bench-python bench-batch package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz test-web web web-serve valgrind bench bench-startup bench-python bench-batch bench-pattern package install uninstall clean
 
 all: build
 
@@ -85,6 +85,13 @@ bench-batch:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS) --target hv_bench hv_batch_bench hivarnisse-calc
 	sh bench/batch.sh build-bench
+
+# 1,000 generated patterns of 3,000 points read and fitted on every core: ms per pattern per
+# core and the share spent reading (needs "sh setup.sh bench").
+bench-pattern:
+	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target hv_pattern_bench
+	./build-bench/bench/hv_pattern_bench 1000
 
 # The Debian package (needs "sh setup.sh package"), then lintian on it: any error
 # fails the target. cpack itself refuses to build without dpkg-shlibdeps.
