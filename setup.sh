@@ -11,6 +11,8 @@ set -e
 PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation appstream man-db"
 # Eigen: the pattern library's least-squares fits (header-only).
 PKGS="$PKGS libeigen3-dev"
+# cairo and DejaVu Sans: the pattern command's pictures.
+PKGS="$PKGS libcairo2-dev fonts-dejavu-core"
 PKGS="$PKGS libcli11-dev help2man"
 PKGS="$PKGS python3-dev pybind11-dev python3-numpy python3-pytest"
 [ "${1:-}" = bench ] && PKGS="$PKGS libbenchmark-dev time"

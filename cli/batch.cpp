@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <condition_variable>
 #include <map>
@@ -383,21 +382,6 @@ void ByPattern(CsvReader& reader, const Columns& c, const Sink& sink, unsigned j
     summary.rows = static_cast<int64_t>(patterns.size());
 }
 
-// ",value" as hv::Shortest writes it, straight into the line: most doubles need 17 digits,
-// past the short-string buffer, and a heap string per number costs as much as the parsing.
-void AppendNumber(std::string& line, double value)
-{
-    line += ',';
-    if (std::isnan(value)) return;
-    if (value == 0) {
-        line += '0';
-        return;
-    }
-    char buffer[32];
-    const auto [end, ec] = ToChars(buffer, buffer + sizeof buffer, value);
-    line.append(buffer, ec == std::errc() ? end : buffer);
-}
-
 }  // namespace
 
 const Standard* ReadStandard(std::string_view text, std::string& why)
@@ -439,21 +423,6 @@ bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std:
     }
     peak = p;
     return true;
-}
-
-void AppendResult(std::string& line, const Result& r)
-{
-    const bool numbers = r.status != Status::Error;
-    AppendNumber(line, numbers ? r.a : kNone);
-    AppendNumber(line, numbers ? r.sigmaA : kNone);
-    AppendNumber(line, numbers ? r.vRatio : kNone);
-    line += ',';
-    if (numbers) line += Shortest(r.pGpa);
-    AppendNumber(line, numbers ? r.sigmaPGpa : kNone);
-    line += ',';
-    line += StatusName(r.status);
-    line += ',';
-    AppendField(line, r.message);
 }
 
 BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/csv.h"
+#include "cli/fields.h"
 #include "core/pressure.h"
 #include "core/standards.h"
 
@@ -27,13 +28,8 @@ struct BatchSummary {
 // jobs 0: one worker per core.
 BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs);
 
-// The computed columns, after the input's own or after a pattern's.
-constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
+// The columns before the computed ones (kResultHeader) with a pattern column.
 constexpr std::string_view kPatternHeader = "pattern,standard,t_c,n_peaks";
-
-// Appends ",a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message" for a result: numbers as the
-// shortest text that reads back the same, empty where there is none or on an error.
-void AppendResult(std::string& line, const Result& result);
 
 // "HKL:D[:SIGMA_D]", HKL as 200, 2,0,0, "2 0 0" or lp.
 bool ParsePeak(std::string_view text, const Standard& standard, Peak& peak, std::string& why);

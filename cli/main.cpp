@@ -3,6 +3,8 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/csv.h"
+#include "cli/pattern_command.h"
+#include "core/units.h"
 
 #include <CLI/CLI.hpp>
 
@@ -62,6 +64,8 @@ Examples:
       Every row of the file with its pressure, on all cores.
   printf 'standard,t_c,hkl,d\nNaCl,25,200,2.75\n' | hivarnisse-calc batch
       The same from standard input.
+  hivarnisse-calc pattern --standard NaCl --temperature 25 --wavelength 0.4133 --plot fits run/*.xy
+      The pressure of every integrated pattern, and a picture of each fit in fits/.
 
 Batch input:
   CSV (RFC 4180) with comma or tab between fields and a header line. Header names, in any
@@ -87,9 +91,23 @@ Batch output:
   Rows are computed on all cores (--jobs) and written in input order. Without a pattern
   column the input streams through: memory does not grow with the number of rows.
 
+Patterns:
+  hivarnisse-calc pattern reads integrated 1D patterns (.xy, .chi, .fxye, .xye or plain
+  columns), finds the standard's reflections without a guess (or near --pressure-guess),
+  fits each with a pseudo-Voigt profile on a linear background and puts the used peaks'
+  spacings through the same fit as the pressure command. One row per file, in input order,
+  with the columns file, standard, t_c, wavelength, n_peaks, then the seven of batch (a,
+  sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message). With --peaks FILE it also writes
+  every predicted reflection of every file (file, hkl, n, position, sigma_position, fwhm,
+  eta, height, d, sigma_d, a_i, used, note), and with --plot DIR a picture of every fit and of the series' pressures (PNG, or SVG
+  with --plot-format svg). The files come from the command line or from a CSV given with
+  --list, with a file column and optionally t_c, sigma_t, wavelength and standard. A bad
+  file is an error row; the others are computed all the same. Run
+  "hivarnisse-calc pattern --help" for every option.
+
 Exit status:
   0  every answer computed (warnings included)
-  1  pressure, spacing: the model gives no answer; batch: some rows are errors (all written)
+  1  pressure, spacing: the model gives no answer; batch, pattern: some rows are errors (all written)
   2  usage error, an unreadable file or a missing column: nothing computed)";
 
 const char* const kPressureHelp =
@@ -111,6 +129,42 @@ const char* const kBatchHelp =
     "Reads CSV measurements from FILE or, without FILE or with -, standard input, and writes\n"
     "CSV with their pressures to standard output (see hivarnisse-calc --help for the columns).\n"
     "Example: hivarnisse-calc batch measurements.csv > pressures.csv";
+
+const char* const kPatternHelp = R"(Finds and fits the standard's reflections in integrated 1D diffraction patterns and writes
+one CSV row per file, in input order, to standard output:
+  file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
+wavelength is the one used (angstrom), n_peaks the number of reflections used; the other
+columns as batch writes them. The used peaks' d and sigma_d go through the same fit as the
+pressure command: a file's pressure is what "hivarnisse-calc pressure" gives for its peaks.
+
+Files: .xy (# comments, the last names the columns: 2th_deg, 2th_rad, q_A^-1, q_nm^-1, d_A;
+"# Wavelength: 4.066e-11 m"), .chi (Fit2D), .fxye (GSAS), .xye (Topas) and plain columns
+(x I or x I sigma, with blanks or commas). Told apart by content first, extension second.
+--x-unit, --wavelength and --energy win over what a file says.
+
+Search: without --pressure-guess the lattice parameter is searched over V/V0 0.5 to 1.1
+(or --pressure-range LO:HI in GPa) by how well several predicted reflections match peaks
+at once. Every predicted reflection inside the pattern (or --range LO:HI in the file's x
+unit, or only --reflections) is fitted with a pseudo-Voigt profile on a linear background.
+Weak reflections and outliers of a_i are left out, with the reason in --peaks' note.
+
+--list: a CSV with a header and the columns file, and optionally t_c, sigma_t, wavelength,
+standard: a row's values win over the options, relative paths are relative to the list.
+--peaks FILE: every predicted reflection of every file:
+  file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note
+--plot DIR: a picture per file (named after it) and series.png with P against file order.
+
+A bad file is an error row that says why; it never stops the others. Exit status 0 every
+file computed, 1 some rows are errors or a picture could not be written (all rows are
+written), 2 usage error (nothing computed). On a terminal a progress line is shown on
+standard error.
+
+Examples:
+  hivarnisse-calc pattern --standard NaCl --temperature 25 --wavelength 0.4133 run/p0001.xy
+  hivarnisse-calc pattern --standard NaCl --temperature 25 --pressure-guess 10 --peaks peaks.csv \
+      --plot fits run/*.xy > pressures.csv
+  hivarnisse-calc pattern --list heating.csv --standard NaCl --sigma-t 5 > pressures.csv
+  hivarnisse-calc pattern --standard CsCl --temperature 25 --x-unit kev --two-theta-fixed 9 ed.dat)";
 
 int Fail(const std::string& why, int status)
 {
@@ -194,6 +248,36 @@ int main(int argc, char** argv)
         ->capture_default_str()
         ->check(CLI::Range(0u, 1024u));
 
+    hv::cli::PatternRequest tq;
+    CLI::App* pat = app.add_subcommand("pattern", "Pressures from integrated diffraction patterns")
+                        ->footer(kPatternHelp);
+    pat->add_option("files", tq.files, "Pattern files (.xy, .chi, .fxye, .xye, columns)")->type_name("FILE");
+    pat->add_option("--list", tq.list, "CSV of files: file[,t_c,sigma_t,wavelength,standard]")
+        ->type_name("CSV")
+        ->excludes("files");
+    pat->add_option("--standard", tq.standard, "NaCl or CsCl")->type_name("NAME");
+    pat->add_option("--temperature", tq.temperature, "Degrees Celsius, or kelvin with a trailing K")->type_name("T");
+    pat->add_option("--sigma-t", tq.sigmaT, "Temperature uncertainty in kelvin")->type_name("K");
+    CLI::Option* lambda = pat->add_option("--wavelength", tq.wavelength, "X-ray wavelength in angstrom")->type_name("A");
+    pat->add_option("--energy", tq.energy, "X-ray energy in keV, instead of --wavelength")
+        ->type_name("KEV")
+        ->excludes(lambda);
+    pat->add_option("--x-unit", tq.xUnit, "x unit, winning over the file's: " + hv::XUnitChoices())->type_name("UNIT");
+    pat->add_option("--two-theta-fixed", tq.twoThetaFixed, "Detector angle 2-theta in degrees (--x-unit kev)")
+        ->type_name("DEG");
+    CLI::Option* guess = pat->add_option("--pressure-guess", tq.pressureGuess, "GPa: search near it")->type_name("GPA");
+    pat->add_option("--pressure-range", tq.pressureRange, "GPa: search within")
+        ->type_name("LO:HI")
+        ->excludes(guess);
+    pat->add_option("--range", tq.range, "In the file's x unit: fit only inside")->type_name("LO:HI");
+    pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222")->type_name("LIST");
+    pat->add_option("--peaks", tq.peaks, "Write the fitted reflections to this CSV file")->type_name("FILE");
+    pat->add_option("--plot", tq.plot, "Write a picture of every fit into this directory")->type_name("DIR");
+    pat->add_option("--plot-format", tq.plotFormat, "png or svg")->type_name("FMT")->capture_default_str();
+    pat->add_option("--jobs,-j", tq.jobs, "Worker threads; 0 for one per core")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 1024u));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -210,5 +294,6 @@ int main(int argc, char** argv)
         const int status = hv::cli::RunSpacing(sq, out, err);
         return Finish(out, err, status);
     }
+    if (pat->parsed()) return hv::cli::RunPatternCommand(tq);
     return Batch(file, jobs);
 }

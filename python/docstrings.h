@@ -12,6 +12,8 @@ The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arra
   fit(standard, t_c, hkl, d, sigma_d=None, sigma_t=None)       one pattern, several peaks
   spacing(standard, t_c, p_gpa, hkl=None, wavelength=None)     the spacings at a pressure
   Kolvane(istd, tcel, vdiff)                                   the equation of state, kbar
+  read_pattern(path)                                           an integrated pattern file
+  fit_pattern(standard, t_c, x, intensity, ...)                its standard's peaks, a pressure
 
 Temperatures are in degrees Celsius, spacings and lattice parameters in angstrom, pressures
 in GPa. Every number is read as the window reads a typed one (narrowed to single precision),
@@ -156,5 +158,99 @@ untouched: for 2, 5 and 6, and for 3 when there is no volume at all (vdiff <= -1
 >>> hivarnisse.Kolvane(4, 25, -0.1)
 (None, 2)
 )";
+
+// ---- Patterns ----
+
+constexpr const char* kReadPattern = R"(read_pattern(path) -> Pattern
+
+Reads an integrated 1D diffraction pattern as hivarnisse-calc pattern reads it: .xy (with
+"# Wavelength: ..." and the column names in comments), .chi (Fit2D), .fxye (GSAS, 2-theta
+given in centidegrees, returned in degrees), .xye (Topas) or plain columns, told apart by
+content first and by extension second.
+
+Returns the named tuple Pattern(x, intensity, sigma, x_unit, wavelength): x, intensity and
+sigma as float64 arrays (sigma None when the file has no third column), x_unit the unit the
+file names ('2theta', '2theta_rad', 'q_A', 'q_nm', 'd') or None, wavelength in angstrom or
+None. A missing file raises FileNotFoundError; a file that is no pattern (binary, fewer than
+20 points, x not strictly monotonic, a NaN, larger than 256 MiB) raises ValueError naming the
+file and the line.
+
+>>> import os, tempfile
+>>> import numpy as np
+>>> path = os.path.join(tempfile.mkdtemp(), "p.xy")
+>>> with open(path, "w") as f:
+...     _ = f.write("# Wavelength: 0.4133 A\n# 2th_deg I\n")
+...     np.savetxt(f, np.column_stack([np.linspace(5, 20, 100), np.full(100, 10.0)]))
+>>> p = hivarnisse.read_pattern(path)
+>>> p.x_unit, p.wavelength, p.sigma, len(p.x)
+('2theta', 0.4133, None, 100)
+>>> x, intensity, sigma, x_unit, wavelength = p
+)";
+
+constexpr const char* kPattern = R"(Pattern(x, intensity, sigma, x_unit, wavelength): what read_pattern() returns.
+
+A named tuple: p.x or x, intensity, sigma, x_unit, wavelength = p.)";
+
+constexpr const char* kFitPattern = R"(fit_pattern(standard, t_c, x, intensity, *, sigma=None, x_unit="2theta", wavelength=None, energy=None, two_theta_fixed=None, sigma_t=None, pressure_guess=None, pressure_range=None, x_range=None, reflections=None) -> PatternResult
+
+Finds the standard's reflections in one pattern and fits them, exactly as hivarnisse-calc
+pattern does: the same numbers as its row for the same pattern and options.
+
+standard         "NaCl", "CsCl" or "KCl", letter case ignored.
+t_c              temperature in degrees Celsius.
+x, intensity     one-dimensional arrays of the same length (20 points or more), x strictly
+                 rising or falling, every value finite.
+sigma            standard uncertainties of the intensities; None: counting statistics.
+x_unit           '2theta' (degrees), '2theta_rad', 'q_A' (1/angstrom), 'q_nm', 'd'
+                 (angstrom) or 'kev' (energy-dispersive, needs two_theta_fixed).
+wavelength       angstrom, or energy in keV; 2-theta needs one of them.
+two_theta_fixed  the detector's angle in degrees for x_unit 'kev'.
+sigma_t          uncertainty of the temperature in kelvin, for sigma_p_gpa.
+pressure_guess   GPa: search the lattice near it; or pressure_range (lo, hi) in GPa.
+                 Without either the search covers V/V0 0.5 to 1.1.
+x_range          (lo, hi) in x_unit: fit only reflections inside.
+reflections      fit only these: "200,220" or ["200", "220"].
+
+Bad arguments raise ValueError. A pattern in which the standard cannot be found or fitted is
+no exception: the result has status 'error' and says why in message. The fit runs without
+holding the GIL, so threads fit patterns in parallel; results pickle, for processes too.
+
+>>> import numpy as np
+>>> s = hivarnisse.spacing("NaCl", 25, 5.0, wavelength=0.4133)
+>>> x = np.linspace(5, 20, 3000)
+>>> y = 100 + sum(1000 * np.exp(-0.5 * ((x - t) / 0.03) ** 2) for t in s["two_theta"])
+>>> r = hivarnisse.fit_pattern("NaCl", 25, x, y, wavelength=0.4133)
+>>> print(r.status, r.n_peaks, round(float(r.p_gpa), 2))
+ok 8 5.0
+>>> list(r.peaks["hkl"][:3]), bool(r.peaks["used"].all())
+(['111', '200', '220'], True)
+)";
+
+constexpr const char* kPatternResult = R"(What fit_pattern() returns.
+
+The fields of hivarnisse-calc pattern's row: standard, t_c, wavelength (angstrom, NaN where
+none was needed), n_peaks (reflections used), a, sigma_a, v_ratio, p_gpa (float32, the
+window's single-precision pressure), sigma_p_gpa, status ('ok', 'warning' or 'error') and
+message; numbers NaN where there are none. Also x_unit and x_unit_source ('user' from
+fit_pattern), wavelength_source ('user', 'energy', ...).
+
+peaks: a dict of numpy arrays, one element per predicted reflection, as the columns of
+hivarnisse-calc pattern --peaks: hkl, n, position, sigma_position, fwhm, eta, height, d,
+sigma_d, a_i, used (bool), note (why a reflection was left out), and predicted: where the
+found lattice puts the reflection. pandas.DataFrame(r.peaks) makes a table of it.
+
+x, intensity: the pattern; curve, background: the fitted profile and the local linear
+backgrounds on x, NaN outside the fitted windows. plot() draws them.)";
+
+constexpr const char* kPatternAsDict = R"(as_dict() -> dict
+
+Every attribute as a dict.)";
+
+constexpr const char* kPlot = R"(plot(ax=None) -> matplotlib Axes
+
+Draws the pattern, the fitted profile and background and a tick for every predicted
+reflection (used ones solid green, left-out ones dashed orange) with its hkl. Without ax it
+makes a figure with a residual panel below and returns the upper axes. Needs matplotlib
+(ImportError with what to install otherwise).)";
 
 }  // namespace doc

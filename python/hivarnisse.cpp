@@ -603,6 +603,9 @@ py::dict AsDict(const PyResult& r)
 
 #include "docstrings.h"
 
+// python/pattern.cpp: read_pattern, fit_pattern and their results.
+void RegisterPattern(py::module_& m);
+
 PYBIND11_MODULE(hivarnisse, m)
 {
     // Each docstring starts with its own signature, in Python's words rather than C++ types.
@@ -621,7 +624,16 @@ PYBIND11_MODULE(hivarnisse, m)
         .def_readonly("message", &PyResult::message, doc::kMessage)
         .def_readonly("n_peaks", &PyResult::n_peaks, doc::kNPeaks)
         .def("as_dict", &AsDict, doc::kAsDict)
-        .def("__repr__", &Repr);
+        .def("__repr__", &Repr)
+        .def(py::pickle(
+            [](const PyResult& r) {
+                return py::make_tuple(r.p_gpa, r.sigma_p_gpa, r.a, r.sigma_a, r.v_ratio, r.status, r.message,
+                                      r.n_peaks);
+            },
+            [](const py::tuple& t) {
+                if (t.size() != 8) throw std::runtime_error("not a pickled hivarnisse.Result");
+                return PyResult{t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]};
+            }));
 
     m.def("pressure", &Pressure, doc::kPressure, "standard"_a, "t_c"_a, "hkl"_a, "d"_a, "sigma_d"_a = py::none(),
           "sigma_t"_a = py::none());
@@ -630,4 +642,5 @@ PYBIND11_MODULE(hivarnisse, m)
     m.def("spacing", &Spacing, doc::kSpacing, "standard"_a, "t_c"_a, "p_gpa"_a, "hkl"_a = py::none(),
           "wavelength"_a = py::none(), "max_n"_a = 20);
     m.def("Kolvane", &Kolvane, doc::kKolvane, "istd"_a, "tcel"_a, "vdiff"_a);
+    RegisterPattern(m);
 }

@@ -1,0 +1,41 @@
+#include "cli/fields.h"
+
+#include "cli/csv.h"
+#include "core/numbers.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace hv::cli {
+
+// Straight into the line: most doubles need 17 digits, past the short-string buffer, and a
+// heap string per number costs as much as the parsing.
+void AppendNumber(std::string& line, double value)
+{
+    line += ',';
+    if (std::isnan(value)) return;
+    if (value == 0) {
+        line += '0';
+        return;
+    }
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    line.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+void AppendResult(std::string& line, const Result& r)
+{
+    const bool numbers = r.status != Status::Error;
+    AppendNumber(line, numbers ? r.a : kNone);
+    AppendNumber(line, numbers ? r.sigmaA : kNone);
+    AppendNumber(line, numbers ? r.vRatio : kNone);
+    line += ',';
+    if (numbers) line += Shortest(r.pGpa);
+    AppendNumber(line, numbers ? r.sigmaPGpa : kNone);
+    line += ',';
+    line += StatusName(r.status);
+    line += ',';
+    AppendField(line, r.message);
+}
+
+}  // namespace hv::cli

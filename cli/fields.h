@@ -1,0 +1,23 @@
+// Fields of the CSV the commands write: numbers as the shortest text that reads back the
+// same, and a result's computed columns. Plain string work, no threads or files, so that
+// every face (the browser page too) writes byte for byte the same rows.
+#pragma once
+
+#include "core/pressure.h"
+
+#include <string>
+#include <string_view>
+
+namespace hv::cli {
+
+// The computed columns, after the input's own or after a pattern's.
+constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
+
+// Appends ",value" as hv::Shortest writes it; just "," for NaN.
+void AppendNumber(std::string& line, double value);
+
+// Appends ",a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message" for a result: numbers as the
+// shortest text that reads back the same, empty where there is none or on an error.
+void AppendResult(std::string& line, const Result& result);
+
+}  // namespace hv::cli

@@ -1,0 +1,42 @@
+#include "cli/pattern_rows.h"
+
+#include "cli/csv.h"
+#include "cli/fields.h"
+
+#include <algorithm>
+
+namespace hv::cli {
+
+void AppendPatternRow(std::string& out, std::string_view file, std::string_view standardText, std::string_view tText,
+                      const pattern::Outcome& outcome)
+{
+    AppendField(out, file);
+    out += ',';
+    AppendField(out, standardText);
+    out += ',';
+    AppendField(out, tText);
+    AppendNumber(out, outcome.wavelength);
+    const auto used = std::count_if(outcome.peaks.begin(), outcome.peaks.end(),
+                                    [](const pattern::PeakRow& p) { return p.used; });
+    out += ',' + std::to_string(used);
+    AppendResult(out, outcome.result);
+    out += '\n';
+}
+
+void AppendPeakRows(std::string& out, std::string_view file, const pattern::Outcome& outcome)
+{
+    for (const pattern::PeakRow& p : outcome.peaks) {
+        AppendField(out, file);
+        out += ',';
+        out += ReflectionText(p.reflection);
+        out += ',' + std::to_string(p.reflection.n);
+        for (const double v : {p.position, p.sigmaPosition, p.fwhm, p.eta, p.height, p.d, p.sigmaD, p.aI}) {
+            AppendNumber(out, v);
+        }
+        out += p.used ? ",1," : ",0,";
+        AppendField(out, p.note);
+        out += '\n';
+    }
+}
+
+}  // namespace hv::cli

@@ -1,0 +1,29 @@
+// The CSV rows of the pattern command: one per pattern, and one per predicted reflection for
+// --peaks. Plain string work over the pattern library's results, with no threads, files or
+// drawing, so that the browser page writes byte for byte what hivarnisse-calc writes.
+#pragma once
+
+#include "pattern/pattern.h"
+
+#include <string>
+#include <string_view>
+
+namespace hv::cli {
+
+constexpr std::string_view kPatternRowHeader =
+    "file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
+constexpr std::string_view kPeakRowHeader =
+    "file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note";
+
+// Appends one line, LF included: file, standard and t_c as the user gave them, the
+// wavelength used (empty where none was needed), the number of used reflections, then the
+// result's columns exactly as batch writes them.
+void AppendPatternRow(std::string& out, std::string_view file, std::string_view standardText, std::string_view tText,
+                      const pattern::Outcome& outcome);
+
+// Appends one line per predicted reflection, in the outcome's order: hkl as three digits
+// (200), position, its sigma and the width in the pattern's x unit, numbers as the shortest
+// text that reads back the same (empty where there is none), used 1 or 0 and why not.
+void AppendPeakRows(std::string& out, std::string_view file, const pattern::Outcome& outcome);
+
+}  // namespace hv::cli

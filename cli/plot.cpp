@@ -1,0 +1,580 @@
+#include "cli/plot.h"
+
+#include "core/numbers.h"
+#include "core/units.h"
+
+#include <cairo-svg.h>
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace hv::cli {
+
+namespace {
+
+constexpr const char* kFont = "DejaVu Sans";
+
+struct Colour {
+    double r, g, b;
+};
+constexpr Colour kInk{0.1, 0.1, 0.1};
+constexpr Colour kData{0.35, 0.35, 0.35};
+constexpr Colour kFitColour{0.84, 0.15, 0.16};
+constexpr Colour kBackground{0.12, 0.35, 0.80};
+constexpr Colour kUsed{0.10, 0.55, 0.20};
+constexpr Colour kLeftOut{0.93, 0.49, 0.05};
+constexpr Colour kError{0.75, 0.05, 0.05};
+constexpr Colour kGrid{0.88, 0.88, 0.88};
+
+void SetColour(cairo_t* cr, Colour c, double alpha = 1)
+{
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
+}
+
+// A surface of either kind, finished on destruction; Finish says whether writing worked.
+class Canvas {
+public:
+    Canvas(const std::string& path, PlotFormat format, int width, int height) : path_(path), format_(format)
+    {
+        surface_ = format == PlotFormat::Svg ? cairo_svg_surface_create(path.c_str(), width, height)
+                                             : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        cr_ = cairo_create(surface_);
+        cairo_set_source_rgb(cr_, 1, 1, 1);
+        cairo_paint(cr_);
+        cairo_select_font_face(cr_, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    }
+    ~Canvas()
+    {
+        cairo_destroy(cr_);
+        cairo_surface_destroy(surface_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    cairo_t* cr() const { return cr_; }
+
+    std::string Finish()
+    {
+        cairo_status_t status = cairo_status(cr_);
+        if (status == CAIRO_STATUS_SUCCESS) {
+            if (format_ == PlotFormat::Png) {
+                cairo_surface_flush(surface_);
+                status = cairo_surface_write_to_png(surface_, path_.c_str());
+            } else {
+                cairo_surface_finish(surface_);
+                status = cairo_surface_status(surface_);
+            }
+        }
+        if (status == CAIRO_STATUS_SUCCESS) return {};
+        return "cannot write the picture " + path_ + ": " + cairo_status_to_string(status);
+    }
+
+private:
+    std::string path_;
+    PlotFormat format_;
+    cairo_surface_t* surface_ = nullptr;
+    cairo_t* cr_ = nullptr;
+};
+
+// A linear map from data to device coordinates.
+struct Axis {
+    double lo, hi;      // data
+    double from, to;    // device
+    double operator()(double v) const { return from + (v - lo) / (hi - lo) * (to - from); }
+};
+
+// Widens an empty or degenerate range so that it maps to something.
+void Widen(double& lo, double& hi, double margin)
+{
+    if (!(std::isfinite(lo) && std::isfinite(hi))) {
+        lo = 0;
+        hi = 1;
+    }
+    if (hi <= lo) {
+        const double half = lo == 0 ? 1 : std::abs(lo) * 0.05;
+        lo -= half;
+        hi += half;
+        return;
+    }
+    const double pad = (hi - lo) * margin;
+    lo -= pad;
+    hi += pad;
+}
+
+// Ticks at 1, 2 or 5 times a power of ten, about `want` of them.
+struct Ticks {
+    double first = 0, step = 1;
+    int count = 0;
+    int decimals = 0;
+};
+
+Ticks NiceTicks(double lo, double hi, int want)
+{
+    Ticks t;
+    const double raw = (hi - lo) / want;
+    const double power = std::pow(10, std::floor(std::log10(raw)));
+    const double f = raw / power;
+    t.step = (f < 1.5 ? 1 : f < 3.5 ? 2 : f < 7.5 ? 5 : 10) * power;
+    t.first = std::ceil(lo / t.step - 1e-9) * t.step;
+    t.count = static_cast<int>(std::floor((hi - t.first) / t.step + 1e-9)) + 1;
+    t.decimals = std::max(0, static_cast<int>(-std::floor(std::log10(t.step) + 1e-9)));
+    return t;
+}
+
+std::string TickText(double v, const Ticks& t)
+{
+    if (std::abs(v) < t.step * 1e-6) v = 0;  // no "-0" and no 1e-17
+    char buffer[48];
+    if (std::abs(v) >= 1e6 || (t.step >= 1e5)) {
+        std::snprintf(buffer, sizeof buffer, "%.3g", v);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%.*f", t.decimals, v);
+    }
+    return buffer;
+}
+
+double TextWidth(cairo_t* cr, const std::string& text)
+{
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, text.c_str(), &e);
+    return e.x_advance;
+}
+
+enum class Align { Left, Centre, Right };
+
+void Text(cairo_t* cr, double x, double y, const std::string& text, Align align = Align::Left)
+{
+    const double w = TextWidth(cr, text);
+    cairo_move_to(cr, align == Align::Left ? x : align == Align::Centre ? x - w / 2 : x - w, y);
+    cairo_show_text(cr, text.c_str());
+}
+
+// The text cut with an ellipsis to fit width, at a character boundary.
+std::string Fitted(cairo_t* cr, std::string text, double width)
+{
+    if (TextWidth(cr, text) <= width) return text;
+    while (!text.empty() && TextWidth(cr, text + "…") > width) {
+        text.pop_back();
+        while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80) text.pop_back();
+        if (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0xC0) text.pop_back();
+    }
+    return text + "…";
+}
+
+void Font(cairo_t* cr, double size, bool bold = false)
+{
+    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+}
+
+void Line(cairo_t* cr, double x0, double y0, double x1, double y1)
+{
+    cairo_move_to(cr, x0, y0);
+    cairo_line_to(cr, x1, y1);
+    cairo_stroke(cr);
+}
+
+void Frame(cairo_t* cr, double left, double top, double right, double bottom)
+{
+    SetColour(cr, kInk);
+    cairo_set_line_width(cr, 1);
+    cairo_rectangle(cr, left + 0.5, top + 0.5, right - left, bottom - top);
+    cairo_stroke(cr);
+}
+
+// Tick marks and labels of a horizontal axis at y (labels below when labelled).
+void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false)
+{
+    Ticks t = NiceTicks(x.lo, x.hi, 8);
+    if (whole && t.step < 1) {  // counts: no tick between two files
+        t.step = 1;
+        t.decimals = 0;
+        t.first = std::ceil(x.lo);
+        t.count = static_cast<int>(std::floor(x.hi - t.first)) + 1;
+    }
+    Font(cr, 12);
+    for (int i = 0; i < t.count; ++i) {
+        const double v = t.first + i * t.step;
+        const double px = std::round(x(v)) + 0.5;
+        SetColour(cr, kGrid);
+        cairo_set_line_width(cr, 1);
+        Line(cr, px, top, px, bottom);
+        SetColour(cr, kInk);
+        Line(cr, px, bottom, px, bottom - 5);
+        if (labels) Text(cr, px, bottom + 17, TickText(v, t), Align::Centre);
+    }
+}
+
+void YTicks(cairo_t* cr, const Axis& y, double left, double right, int want)
+{
+    const Ticks t = NiceTicks(y.lo, y.hi, want);
+    Font(cr, 12);
+    for (int i = 0; i < t.count; ++i) {
+        const double v = t.first + i * t.step;
+        const double py = std::round(y(v)) + 0.5;
+        SetColour(cr, kGrid);
+        cairo_set_line_width(cr, 1);
+        Line(cr, left, py, right, py);
+        SetColour(cr, kInk);
+        Line(cr, left, py, left + 5, py);
+        Text(cr, left - 6, py + 4, TickText(v, t), Align::Right);
+    }
+}
+
+// Text turned a quarter to the left, read from bottom to top, centred on (x, y).
+void VerticalText(cairo_t* cr, double x, double y, const std::string& text)
+{
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    cairo_rotate(cr, -M_PI / 2);
+    Text(cr, 0, 0, text, Align::Centre);
+    cairo_restore(cr);
+}
+
+// A polyline through the finite points of ys; a NaN breaks it.
+void Curve(cairo_t* cr, const Axis& x, const Axis& y, const std::vector<double>& xs, const std::vector<double>& ys)
+{
+    bool open = false;
+    const std::size_t n = std::min(xs.size(), ys.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(ys[i]) || !std::isfinite(xs[i])) {
+            open = false;
+            continue;
+        }
+        const double py = std::clamp(y(ys[i]), -1e4, 1e4);
+        if (open) {
+            cairo_line_to(cr, x(xs[i]), py);
+        } else {
+            cairo_move_to(cr, x(xs[i]), py);
+            open = true;
+        }
+    }
+    cairo_stroke(cr);
+}
+
+std::string AxisLabel(XUnit unit)
+{
+    switch (unit) {
+    case XUnit::TwoThetaDeg: return "2θ (degrees)";
+    case XUnit::TwoThetaRad: return "2θ (radians)";
+    case XUnit::QPerAngstrom: return "q (Å⁻¹)";
+    case XUnit::QPerNm: return "q (nm⁻¹)";
+    case XUnit::DAngstrom: return "d (Å)";
+    case XUnit::EnergyKev: return "E (keV)";
+    }
+    return "x";
+}
+
+std::string Rounded(double value, int decimals)
+{
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+// "2.153 ± 0.012 GPa": the pressure to the sigma's second significant digit.
+std::string PressureText(const Result& r)
+{
+    const double p = r.pGpa;
+    if (!std::isfinite(r.sigmaPGpa) || r.sigmaPGpa <= 0) return "P = " + Rounded(p, 2) + " GPa";
+    const int decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(r.sigmaPGpa))), 0, 6);
+    return "P = " + Rounded(p, decimals) + " ± " + Rounded(r.sigmaPGpa, decimals) + " GPa";
+}
+
+void LegendEntry(cairo_t* cr, double x, double y, const char* text, Colour c, bool dashed, bool tick)
+{
+    SetColour(cr, c);
+    cairo_set_line_width(cr, tick ? 2 : 1.5);
+    if (dashed) {
+        const double dash[] = {4, 3};
+        cairo_set_dash(cr, dash, 2, 0);
+    }
+    if (tick) {
+        Line(cr, x + 11, y - 9, x + 11, y + 3);
+    } else {
+        Line(cr, x, y - 3, x + 22, y - 3);
+    }
+    cairo_set_dash(cr, nullptr, 0, 0);
+    SetColour(cr, kInk);
+    Text(cr, x + 30, y + 1, text);
+}
+
+}  // namespace
+
+void ReleasePlotCaches()
+{
+    cairo_debug_reset_static_data();
+    FcFini();
+}
+
+std::string_view PlotExtension(PlotFormat format)
+{
+    return format == PlotFormat::Svg ? ".svg" : ".png";
+}
+
+std::string DrawFit(const std::string& path, PlotFormat format, const pattern::Pattern& pattern,
+                    const pattern::Outcome& outcome, const FitCaption& caption)
+{
+    constexpr int kWidth = 1000, kHeight = 700;
+    constexpr double left = 84, right = kWidth - 24, top = 72;
+    constexpr double bandHeight = 52, residualHeight = 120, bottomMargin = 58;
+    constexpr double residualBottom = kHeight - bottomMargin, residualTop = residualBottom - residualHeight;
+    constexpr double bandBottom = residualTop - 8, bandTop = bandBottom - bandHeight;
+    constexpr double mainBottom = bandTop;
+
+    Canvas canvas(path, format, kWidth, kHeight);
+    cairo_t* cr = canvas.cr();
+    const Result& r = outcome.result;
+
+    // Title: the file, then standard, temperature and pressure.
+    Font(cr, 17, true);
+    SetColour(cr, kInk);
+    Text(cr, left, 28, Fitted(cr, std::string(caption.file), right - left));
+    Font(cr, 14);
+    const std::string conditions = std::string(caption.standard) + ", T = " + Shortest(caption.tCelsius) + " °C";
+    if (r.status == Status::Error) {
+        Text(cr, left, 52, conditions + ", ");
+        SetColour(cr, kError);
+        const double at = left + TextWidth(cr, conditions + ", ");
+        Text(cr, at, 52, Fitted(cr, "no pressure: " + r.message, right - at));
+    } else {
+        const auto used = std::count_if(outcome.peaks.begin(), outcome.peaks.end(),
+                                        [](const pattern::PeakRow& p) { return p.used; });
+        std::string line = conditions + ", " + PressureText(r) + "  (a = " + Rounded(r.a, 5) + " Å, " +
+                           std::to_string(used) + " of " + std::to_string(outcome.peaks.size()) + " reflections)";
+        Text(cr, left, 52, Fitted(cr, line, right - left));
+        if (r.status == Status::Warning) {
+            SetColour(cr, kLeftOut);
+            Font(cr, 12);
+            Text(cr, right, 28, Fitted(cr, "warning: " + r.message, 420), Align::Right);
+        }
+    }
+
+    const std::vector<double>& xs = pattern.x;
+    if (xs.empty()) {
+        Frame(cr, left, top, right, residualBottom);
+        return canvas.Finish();
+    }
+    double xLo = std::min(xs.front(), xs.back()), xHi = std::max(xs.front(), xs.back());
+    Widen(xLo, xHi, 0.0);
+    const Axis x{xLo, xHi, left, right};
+
+    double yLo = INFINITY, yHi = -INFINITY;
+    for (const std::vector<double>* v : {&pattern.intensity, &outcome.curve, &outcome.background}) {
+        for (double value : *v) {
+            if (!std::isfinite(value)) continue;
+            yLo = std::min(yLo, value);
+            yHi = std::max(yHi, value);
+        }
+    }
+    Widen(yLo, yHi, 0.05);
+    const Axis y{yLo, yHi, mainBottom, top};
+
+    // Residual: data minus the fitted profile where there is one.
+    std::vector<double> residual(xs.size(), kNone);
+    double rMax = 0;
+    for (std::size_t i = 0; i < xs.size() && i < outcome.curve.size() && i < pattern.intensity.size(); ++i) {
+        if (!std::isfinite(outcome.curve[i])) continue;
+        residual[i] = pattern.intensity[i] - outcome.curve[i];
+        if (std::isfinite(residual[i])) rMax = std::max(rMax, std::abs(residual[i]));
+    }
+    if (!(rMax > 0)) rMax = 1;
+    const Axis yr{-rMax * 1.1, rMax * 1.1, residualBottom, residualTop};
+
+    // Main panel.
+    XTicks(cr, x, top, mainBottom, false);
+    YTicks(cr, y, left, right, 6);
+    cairo_save(cr);
+    cairo_rectangle(cr, left, top, right - left, mainBottom - top);
+    cairo_clip(cr);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    SetColour(cr, kData);
+    cairo_set_line_width(cr, 1);
+    Curve(cr, x, y, xs, pattern.intensity);
+    SetColour(cr, kBackground);
+    const double dash[] = {5, 3};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_line_width(cr, 1.2);
+    Curve(cr, x, y, xs, outcome.background);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    SetColour(cr, kFitColour);
+    cairo_set_line_width(cr, 1.6);
+    Curve(cr, x, y, xs, outcome.curve);
+    cairo_restore(cr);
+    Frame(cr, left, top, right, mainBottom);
+    Font(cr, 13);
+    SetColour(cr, kInk);
+    VerticalText(cr, 22, (top + mainBottom) / 2, "intensity");
+
+    // Reflections: a tick each, its hkl below it read upwards; labels that would touch are
+    // moved right along a thin leader.
+    Font(cr, 11);
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr, &fe);
+    const double labelPitch = fe.ascent + 2;
+    double lastLabel = -INFINITY;
+    struct Tick {
+        double px;
+        const pattern::PeakRow* peak;
+    };
+    std::vector<Tick> ticks;
+    for (const pattern::PeakRow& p : outcome.peaks) {
+        // Where the lattice puts it: a spoiled reflection's fitted position may lie off it.
+        const double pos = std::isfinite(p.predicted) ? p.predicted : p.position;
+        if (!std::isfinite(pos) || pos < xLo || pos > xHi) continue;
+        ticks.push_back({x(pos), &p});
+    }
+    std::sort(ticks.begin(), ticks.end(), [](const Tick& a, const Tick& b) { return a.px < b.px; });
+    for (const Tick& t : ticks) {
+        const Colour c = t.peak->used ? kUsed : kLeftOut;
+        const double px = std::round(t.px) + 0.5;
+        SetColour(cr, c);
+        cairo_set_line_width(cr, 2);
+        if (!t.peak->used) {
+            const double d[] = {3, 2};
+            cairo_set_dash(cr, d, 2, 0);
+        }
+        Line(cr, px, bandTop + 2, px, bandTop + 16);
+        cairo_set_dash(cr, nullptr, 0, 0);
+        const double lx = std::max(px, lastLabel + labelPitch);
+        lastLabel = lx;
+        if (lx - px > 0.5) {
+            cairo_set_line_width(cr, 0.6);
+            Line(cr, px, bandTop + 16, lx, bandTop + 21);
+        }
+        cairo_save(cr);
+        cairo_translate(cr, lx + fe.ascent / 2 - 1, bandBottom - 2);
+        cairo_rotate(cr, -M_PI / 2);
+        cairo_move_to(cr, 0, 0);
+        cairo_show_text(cr, ReflectionText(t.peak->reflection).c_str());
+        cairo_restore(cr);
+    }
+
+    // Residual panel, the x axis below it.
+    XTicks(cr, x, residualTop, residualBottom, true);
+    YTicks(cr, yr, left, right, 3);
+    cairo_save(cr);
+    cairo_rectangle(cr, left, residualTop, right - left, residualBottom - residualTop);
+    cairo_clip(cr);
+    SetColour(cr, kInk, 0.5);
+    cairo_set_line_width(cr, 1);
+    Line(cr, left, std::round(yr(0)) + 0.5, right, std::round(yr(0)) + 0.5);
+    SetColour(cr, kFitColour, 0.9);
+    Curve(cr, x, yr, xs, residual);
+    cairo_restore(cr);
+    Frame(cr, left, residualTop, right, residualBottom);
+    Font(cr, 13);
+    SetColour(cr, kInk);
+    VerticalText(cr, 22, (residualTop + residualBottom) / 2, "residual");
+    Text(cr, (left + right) / 2, kHeight - 12, AxisLabel(outcome.unit), Align::Centre);
+
+    // Legend at the top of the main panel: on the right unless the data reach higher under it
+    // than on the left or in the middle.
+    Font(cr, 12);
+    constexpr double legendWidth = 150, legendHeight = 5 * 18 + 10;
+    const double ly = top + 10;
+    double lx = right - legendWidth - 10, clearest = -INFINITY;
+    for (const double at : {right - legendWidth - 10, left + 10, (left + right - legendWidth) / 2}) {
+        double highest = INFINITY;  // the data's smallest device y under the box
+        for (std::size_t i = 0; i < xs.size() && i < pattern.intensity.size(); ++i) {
+            const double px = x(xs[i]);
+            if (px >= at && px <= at + legendWidth && std::isfinite(pattern.intensity[i])) {
+                highest = std::min(highest, y(pattern.intensity[i]));
+            }
+        }
+        if (highest > clearest) {
+            clearest = highest;
+            lx = at;
+        }
+        if (highest > ly + legendHeight + 4) break;  // clear of the data: take it
+    }
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+    cairo_rectangle(cr, lx, ly, legendWidth, legendHeight);
+    cairo_fill_preserve(cr);
+    SetColour(cr, kGrid);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    LegendEntry(cr, lx + 10, ly + 20, "data", kData, false, false);
+    LegendEntry(cr, lx + 10, ly + 38, "fit", kFitColour, false, false);
+    LegendEntry(cr, lx + 10, ly + 56, "background", kBackground, true, false);
+    LegendEntry(cr, lx + 10, ly + 74, "used", kUsed, false, true);
+    LegendEntry(cr, lx + 10, ly + 92, "left out", kLeftOut, true, true);
+    return canvas.Finish();
+}
+
+std::string DrawSeries(const std::string& path, PlotFormat format, std::span<const SeriesPoint> points)
+{
+    constexpr int kWidth = 1000, kHeight = 500;
+    constexpr double left = 84, right = kWidth - 24, top = 60, bottom = kHeight - 58;
+    Canvas canvas(path, format, kWidth, kHeight);
+    cairo_t* cr = canvas.cr();
+
+    std::size_t computed = 0;
+    double lo = INFINITY, hi = -INFINITY;
+    for (const SeriesPoint& p : points) {
+        if (!std::isfinite(p.pGpa)) continue;
+        ++computed;
+        const double s = std::isfinite(p.sigmaPGpa) ? p.sigmaPGpa : 0;
+        lo = std::min(lo, p.pGpa - s);
+        hi = std::max(hi, p.pGpa + s);
+    }
+    Font(cr, 17, true);
+    SetColour(cr, kInk);
+    Text(cr, left, 28, "Pressure of " + std::to_string(points.size()) + (points.size() == 1 ? " pattern" : " patterns"));
+    Font(cr, 14);
+    const std::size_t missing = points.size() - computed;
+    Text(cr, left, 48, std::to_string(computed) + " computed" +
+                           (missing ? ", " + std::to_string(missing) + " without a pressure (crosses on the axis)" : "") +
+                           "; error bars ± 1 σ");
+
+    Widen(lo, hi, 0.08);
+    const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
+    const Axis x{0.5, n + 0.5, left, right};
+    const Axis y{lo, hi, bottom, top};
+    XTicks(cr, x, top, bottom, true, true);
+    YTicks(cr, y, left, right, 6);
+    cairo_save(cr);
+    cairo_rectangle(cr, left, top, right - left, bottom - top);
+    cairo_clip(cr);
+    const double radius = points.size() > 200 ? 1.5 : 3;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const SeriesPoint& p = points[i];
+        const double px = x(static_cast<double>(i + 1));
+        if (!std::isfinite(p.pGpa)) {
+            // A cross on the axis where a file has no pressure.
+            SetColour(cr, kError);
+            cairo_set_line_width(cr, 1.2);
+            const double r = points.size() > 200 ? 2 : 4;
+            Line(cr, px - r, bottom - 6 - r, px + r, bottom - 6 + r);
+            Line(cr, px - r, bottom - 6 + r, px + r, bottom - 6 - r);
+            continue;
+        }
+        if (std::isfinite(p.sigmaPGpa) && p.sigmaPGpa > 0) {
+            SetColour(cr, kBackground, 0.8);
+            cairo_set_line_width(cr, 1);
+            const double y0 = y(p.pGpa - p.sigmaPGpa), y1 = y(p.pGpa + p.sigmaPGpa);
+            Line(cr, px, y0, px, y1);
+            if (points.size() <= 200) {
+                Line(cr, px - 3, y0, px + 3, y0);
+                Line(cr, px - 3, y1, px + 3, y1);
+            }
+        }
+        SetColour(cr, kInk);
+        cairo_arc(cr, px, y(p.pGpa), radius, 0, 2 * M_PI);
+        cairo_fill(cr);
+    }
+    cairo_restore(cr);
+    Frame(cr, left, top, right, bottom);
+    Font(cr, 13);
+    SetColour(cr, kInk);
+    VerticalText(cr, 22, (top + bottom) / 2, "P (GPa)");
+    Text(cr, (left + right) / 2, kHeight - 12, "pattern, in input order", Align::Centre);
+    return canvas.Finish();
+}
+
+}  // namespace hv::cli
