@@ -316,6 +316,51 @@ class Page(unittest.TestCase):
         self.assertIn("P      = 2,14", self.text("fit-out"))
         self.shot("decimal-comma", 390)
 
+    def test_10_dropped_patterns(self):
+        self.open()
+        # Two made NaCl patterns (3 and 6 GPa at 0.4133 A), dropped together, and one that is no pattern.
+        self.d.execute_script("""
+            function made(p) {
+              const s = hivarnisse.spacing('NaCl', 25, p, null, 0.4133);
+              const lines = [];
+              for (let i = 0; i < 2000; ++i) {
+                const x = 5 + 15 * i / 1999;
+                let y = 100 + 20 * Math.sin(i);
+                for (const t of s.two_theta) y += 800 * Math.exp(-0.5 * ((x - t) / 0.03) ** 2);
+                lines.push(x.toFixed(5) + ' ' + y.toFixed(3));
+              }
+              return lines.join('\\n') + '\\n';
+            }
+            document.getElementById('pat-wavelength').value = '0.4133';
+            const dt = new DataTransfer();
+            dt.items.add(new File([made(3)], 'run-03.xy'));
+            dt.items.add(new File([made(6)], 'run-06.xy'));
+            dt.items.add(new File(['not a pattern'], 'notes.txt'));
+            document.getElementById('pat-drop').dispatchEvent(new DragEvent('drop', {dataTransfer: dt, bubbles: true, cancelable: true}));
+        """)
+        WebDriverWait(self.d, 120).until(lambda d: "3 files" in self.text("pat-summary") and "with errors" in self.text("pat-summary"))
+        rows = [[c.text for c in tr.find_elements(By.TAG_NAME, "td")]
+                for tr in self.d.find_elements(By.CSS_SELECTOR, "#pat-table tbody tr")]
+        self.assertEqual([r[1] for r in rows], ["run-03.xy", "run-06.xy", "notes.txt"])
+        self.assertEqual([round(float(r[2])) for r in rows[:2]], [3, 6])
+        self.assertTrue(all(abs(float(r[2]) - p) <= 0.02 for r, p in zip(rows, (3, 6))), rows)
+        self.assertEqual([r[6] for r in rows], ["ok", "ok", "error"])
+        self.assertTrue(self.el("pat-chart").is_displayed())
+        self.assertTrue(self.el("pat-series").is_displayed())
+        self.assertTrue(self.text("pat-chart-caption").startswith("run-03.xy: P = "))
+        # The second file's fit, chosen from the keyboard.
+        self.d.find_element(By.CSS_SELECTOR, '#pat-table input[type="radio"]').send_keys(Keys.ARROW_DOWN)
+        self.assertTrue(self.text("pat-chart-caption").startswith("run-06.xy: P = "))
+        self.el("pat-download").click()
+        target = pathlib.Path(self.downloads) / "hivarnisse-patterns.csv"
+        WebDriverWait(self.d, 20).until(lambda d: target.exists() and target.stat().st_size > 0)
+        lines = target.read_text().splitlines()
+        self.assertEqual(lines[0], "file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message")
+        self.assertEqual([l.split(",")[0] for l in lines[1:]], ["run-03.xy", "run-06.xy", "notes.txt"])
+        self.shot("patterns", 1280)
+        self.shot("patterns", 390)
+        self.no_errors_logged()
+
     def test_11_static_host(self):
         # The same folder served over HTTP, as any static host serves it.
         handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(SITE))
