@@ -363,8 +363,10 @@ class Page(unittest.TestCase):
 
     def test_11_static_host(self):
         # The same folder served over HTTP, as any static host serves it.
-        handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=str(SITE))
-        handler.log_message = lambda *args: None
+        class Quiet(http.server.SimpleHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+        handler = functools.partial(Quiet, directory=str(SITE))
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
         try:
