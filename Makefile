@@ -1,12 +1,16 @@
 # Thin wrapper over CMake. "make run" builds and starts the program, "make test" runs
 # the whole suite twice: an optimised build and one under ASan + UBSan, then replays the
-# fuzzers' corpus in a clang build.
+# fuzzers' corpus in a clang build, then builds the web page and tests it against the
+# native build.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WEB_BUILD ?= build-web
+# Debian's emscripten runs its JavaScript tools with this Node, which finds their modules here.
+WEB_ENV = NODE_PATH=/usr/share/nodejs
 
-.PHONY: all build run test test-release test-asan test-fuzz valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity bench-pattern package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz test-web web web-serve valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity bench-pattern package install uninstall clean
 
 all: build
 
@@ -17,7 +21,7 @@ build:
 run: build
 	./$(BUILD)/app/hivarnisse
 
-test: test-release test-asan test-fuzz
+test: test-release test-asan test-fuzz test-web
 
 test-release: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -32,6 +36,22 @@ test-fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DHV_WERROR=ON -DHV_FUZZ=ON -DHV_TESTS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The web page (needs "sh setup.sh test"): build-web/site/ works from file:// and any static host.
+web:
+	$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DHV_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+		-DHV_NATIVE_BUILD=$(abspath $(BUILD))
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# A look at the page over HTTP, on this machine only.
+WEB_PORT ?= 8000
+web-serve: web
+	@echo "Serving $(WEB_BUILD)/site on http://127.0.0.1:$(WEB_PORT)/ (Ctrl-C stops)"
+	cd $(WEB_BUILD)/site && /usr/bin/python3 -m http.server --bind 127.0.0.1 $(WEB_PORT)
+
+# WebAssembly against the native build (Node), then the page in headless Chromium.
+test-web: build web
+	cd $(WEB_BUILD) && $(WEB_ENV) ctest --output-on-failure
 
 # Both test programs under memcheck (needs "sh setup.sh valgrind"); slow, so not in "test".
 # Only definite leaks count: Qt and fontconfig keep caches until the process ends.
@@ -110,4 +130,4 @@ uninstall:
 	rm $(BUILD)/installed-files.txt
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-bench
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) build-bench

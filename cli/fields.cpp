@@ -19,7 +19,7 @@ void AppendNumber(std::string& line, double value)
         return;
     }
     char buffer[32];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto [end, ec] = ToChars(buffer, buffer + sizeof buffer, value);
     line.append(buffer, ec == std::errc() ? end : buffer);
 }
 

@@ -2,6 +2,7 @@
 // locale, and written so that they read back exactly.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ std::string Quoted(std::string_view text);
 // The shortest text that reads back as the same value; "0" for either zero.
 std::string Shortest(float value);
 std::string Shortest(double value);
+// std::to_chars(first, last, value) as libstdc++ writes it, on every standard library.
+std::to_chars_result ToChars(char* first, char* last, double value);
 
 // value in whole hundredths, halves to even; false when that does not fit 32 bits.
 bool Hundredths(float value, int32_t& hundredths);

@@ -20,6 +20,17 @@ Result Failed(std::string why, int peaks = 0)
     return r;
 }
 
+// sqrt(x^2 + y^2) without overflow, from correctly rounded operations only: the same bits
+// with every C library (std::hypot differs in the last bit between glibc and the
+// WebAssembly build's musl).
+double Quadrature(double x, double y)
+{
+    const double m = std::max(std::fabs(x), std::fabs(y));
+    if (m == 0 || !std::isfinite(m)) return m;
+    const double u = x / m, v = y / m;
+    return m * std::sqrt(u * u + v * v);
+}
+
 // Formats a ratio or a length for a message.
 std::string Brief(double value)
 {
@@ -214,7 +225,7 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
         const Slopes s = PressureSlopes(standard, tCelsius, mean);
         if (s.ok) {
             const double st = std::isnan(sigmaT) ? 0 : sigmaT;
-            r.sigmaPGpa = std::hypot(s.dPda * sigmaA, s.dPdT * st) / 10;
+            r.sigmaPGpa = Quadrature(s.dPda * sigmaA, s.dPdT * st) / 10;
         }
     }
     return r;

@@ -190,6 +190,15 @@ std::string ReflectionText(const Reflection& reflection)
     return reflection.latticeParameter ? std::string("lp") : HklText(reflection.hkl);
 }
 
+std::span<const int16_t> WindowSteps(std::string_view standardName)
+{
+    static constexpr int16_t kNaCl[] = {1, 3, 4, 8, 11, 16, 19, 20};
+    static constexpr int16_t kCsCl[] = {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17};
+    if (standardName == "NaCl") return kNaCl;
+    if (standardName == "CsCl") return kCsCl;
+    return {};
+}
+
 std::string ReflectionLabel(int n, std::string_view standardName)
 {
     if (n == 1) {

@@ -71,6 +71,11 @@ std::optional<Reflection> ParseReflection(std::string_view text, const Standard&
 std::string HklText(const Hkl& hkl);
 std::string ReflectionText(const Reflection& reflection);
 
+// The h^2+k^2+l^2 values the window steps through for a standard it offers, in stepping
+// order, 1 (the lattice parameter) first: NaCl's eight leave out 12 (2 2 2), CsCl's fifteen
+// are 1 to 17 but 7 and 15. Empty for any other name, compared exactly.
+std::span<const int16_t> WindowSteps(std::string_view standardName);
+
 // The window's label of the reflection with h^2+k^2+l^2 = n: "2 0 0", "3 0 0, 2 2 1", and for
 // n = 1 "L.P." (NaCl) or "1 0 0 / L.P." (CsCl); empty where it has none.
 std::string ReflectionLabel(int n, std::string_view standardName);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,26 @@ TEST(Core, ReflectionsOfEachLattice)
     EXPECT_EQ(Std("KCl").a0, 6.2932f);
     EXPECT_EQ(hv::FindStandardAnyCase("cscl"), &Std("CsCl"));
     EXPECT_EQ(hv::FindStandard("cscl"), nullptr);
+}
+
+TEST(Core, TheWindowsReflectionSteps)
+{
+    // Rock salt's allowed sums to 20 are 3 4 8 11 12 16 19 20; the window has never offered 12.
+    // A primitive cell has every sum but those that are no sum of three squares (7, 15).
+    struct Case { const char* standard; std::vector<int16_t> steps; };
+    const Case cases[] = {
+        {"NaCl", {1, 3, 4, 8, 11, 16, 19, 20}},
+        {"CsCl", {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17}},
+        {"KCl", {}},
+        {"nacl", {}},
+        {"", {}},
+    };
+    for (const Case& c : cases) {
+        const std::span<const int16_t> steps = hv::WindowSteps(c.standard);
+        EXPECT_EQ(std::vector<int16_t>(steps.begin(), steps.end()), c.steps) << c.standard;
+        // Every step has a label in the window.
+        for (int16_t n : steps) EXPECT_FALSE(hv::ReflectionLabel(n, c.standard).empty()) << c.standard << " " << n;
+    }
 }
 
 TEST(Core, ReadingReflections)

@@ -13,22 +13,21 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <span>
 
 namespace {
 
 using numtext::Parse;
 
-// The standards this window offers, with their allowed h^2+k^2+l^2 values in stepping
-// order. NaCl is face-centred (h, k, l all even or all odd); CsCl is primitive cubic.
+// The standards this window offers; the core keeps their reflections in stepping order.
 struct StandardInfo {
     const char* name;
     int option;  // member of optStandard
-    std::vector<int16_t> hkl2;
 };
 
 const StandardInfo kStandards[] = {
-    {"NaCl", 0, {1, 3, 4, 8, 11, 16, 19, 20}},
-    {"CsCl", 1, {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 16, 17}},
+    {"NaCl", 0},
+    {"CsCl", 1},
 };
 
 const StandardInfo* FindStandard(const QString& name)
@@ -188,7 +187,8 @@ void frmMain::FormUpdate()
 void frmMain::makehkl2list()
 {
     if (const StandardInfo* standard = FindStandard(StandardName)) {
-        hkl2list = standard->hkl2;
+        const std::span<const int16_t> steps = hv::WindowSteps(standard->name);
+        hkl2list.assign(steps.begin(), steps.end());
         hkl2Count = static_cast<int16_t>(hkl2list.size());
     }
 }

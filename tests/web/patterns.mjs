@@ -1,0 +1,112 @@
+// Patterns through the page's module against "hivarnisse-calc pattern" and its --peaks file
+// on made patterns: the same bytes when glibc uses its generic exp and pow (see batch.mjs),
+// otherwise the same text with numbers within 1e-6 relative; and the pressure each pattern
+// was made at.  node patterns.mjs SITE_DIR HIVARNISSE_CALC
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import os from 'node:os';
+import path from 'node:path';
+
+const require = createRequire(import.meta.url);
+const [site, calc] = process.argv.slice(2).map((p) => path.resolve(p));
+const M = await require(path.join(site, 'hivarnisse.js'))();
+const hv = require(path.join(site, 'api.js')).makeApi(M);
+
+// NaCl at 25 C seen at 0.4133 A: Gaussian peaks of 0.03 degrees where the inverse puts them,
+// on a sloping background, with a little deterministic noise.
+function made(pGpa, seed) {
+  const s = hv.spacing('NaCl', 25, pGpa, null, 0.4133);
+  let state = seed;
+  const noise = () => ((state = (Math.imul(state, 1103515245) + 12345) >>> 0) / 4294967296 - 0.5) * 10;
+  const lines = ['# made for the test: NaCl at 25 C, ' + pGpa + ' GPa, 0.4133 A'];
+  for (let i = 0; i < 3000; ++i) {
+    const x = 5 + (15 * i) / 2999;
+    let y = 200 - 4 * x + noise();
+    for (const t of s.two_theta) y += 1000 * Math.exp(-0.5 * ((x - t) / 0.03) ** 2);
+    lines.push(`${x.toFixed(5)} ${y.toFixed(3)}`);
+  }
+  return lines.join('\n') + '\n';
+}
+
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hv-web-patterns-'));
+const files = [['p3.xy', made(3, 1)], ['p5.xy', made(5, 2)], ['p8.xy', made(8, 3)], ['empty.xy', '# nothing\n']];
+for (const [name, text] of files) fs.writeFileSync(path.join(dir, name), text);
+const fields = { standard: 'NaCl', temperature: '25', wavelength: '0.4133' };
+
+const results = files.map(([name, text]) => M.fitPatternFile(name, text, fields));
+const [rowHead, peakHead] = M.patternHeaders().split('\n');
+const rows = rowHead + '\n' + results.map((r) => r.row).join('');
+const peaks = peakHead + '\n' + results.map((r) => r.peaks_csv).join('');
+
+let failures = 0;
+const run = (env) => {
+  const out = spawnSync(calc, ['pattern', '--standard', 'NaCl', '--temperature', '25', '--wavelength', '0.4133',
+    '--peaks', 'peaks.csv', ...files.map(([n]) => n)], { cwd: dir, env, maxBuffer: 1 << 26 });
+  return { status: out.status, rows: out.stdout.toString(), peaks: fs.readFileSync(path.join(dir, 'peaks.csv'), 'utf8') };
+};
+const generic = run({ ...process.env, GLIBC_TUNABLES: 'glibc.cpu.hwcaps=-AVX2,-FMA' });
+for (const [what, page, native] of [['rows', rows, generic.rows], ['peaks', peaks, generic.peaks]]) {
+  if (page !== native) {
+    ++failures;
+    const a = page.split('\n'), b = native.split('\n');
+    const k = a.findIndex((l, i) => l !== b[i]);
+    console.error(`${what} differ, first at line ${k + 1}:\n  page:   ${a[k]}\n  native: ${b[k]}`);
+  } else {
+    console.log(`${what}: ${page.split('\n').length - 2} lines, bytes equal`);
+  }
+}
+assert.equal(generic.status, 1);  // the empty file is an error row
+// Field by field: text equal, numbers within the tolerance; the largest relative difference.
+function difference(a, b) {
+  const la = a.split('\n'), lb = b.split('\n');
+  if (la.length !== lb.length) return Infinity;
+  let worst = 0;
+  la.forEach((line, i) => {
+    const fa = line.split(','), fb = lb[i].split(',');
+    if (fa.length !== fb.length) worst = Infinity;
+    fa.forEach((f, k) => {
+      if (f === fb[k]) return;
+      const x = Number(f), y = Number(fb[k]);
+      worst = Math.max(worst, f && fb[k] && Number.isFinite(x) && Number.isFinite(y) ? Math.abs(x - y) / Math.max(Math.abs(x), Math.abs(y)) : Infinity);
+    });
+  });
+  return worst;
+}
+const usual = run(process.env);
+for (const [what, page, native] of [['rows', rows, usual.rows], ['peaks', peaks, usual.peaks]]) {
+  const worst = difference(page, native);
+  console.log(`with glibc's usual functions, ${what}: largest relative difference ${worst.toExponential(1)}`);
+  if (!(worst <= 1e-6)) ++failures;
+}
+
+// Each made pattern gives back the pressure it was made at, from all eight reflections.
+try {
+  [3, 5, 8].forEach((p, i) => {
+    assert.equal(results[i].status, 'ok', results[i].message);
+    // Every reflection the pattern holds: 420 moves past its 20 degrees at 8 GPa.
+    const inside = hv.spacing('NaCl', 25, p, null, 0.4133).two_theta.filter((t) => t < 19.9).length;
+    assert.equal(results[i].n_peaks, inside);
+    assert.ok(Math.abs(results[i].p_gpa - p) < 0.02, `${results[i].p_gpa} for ${p} GPa`);
+    assert.equal(results[i].curve.length, 3000);
+  });
+  assert.equal(results[3].status, 'error');
+  // window.hivarnisse.pattern on the same numbers as arrays gives the same pressure.
+  const xs = [], ys = [];
+  for (const line of files[1][1].split('\n').slice(1, -1)) {
+    const [x, y] = line.split(' ').map(Number);
+    xs.push(x);
+    ys.push(y);
+  }
+  const r = hv.pattern('NaCl', 25, xs, ys, { wavelength: 0.4133 });
+  assert.equal(r.p_gpa, results[1].p_gpa);
+  assert.deepEqual(r.peaks.slice(0, 3).map((k) => k.hkl), ['111', '200', '220']);
+  assert.throws(() => hv.pattern('NaCl', 25, xs, ys.slice(1), { wavelength: 0.4133 }), /same length/);
+  assert.match(M.fitPatternFile('p5.xy', files[1][1], { standard: 'NaCl', temperature: 'hot' }).error, /temperature/);
+} catch (e) {
+  ++failures;
+  console.error(e.message);
+}
+fs.rmSync(dir, { recursive: true });
+if (failures) process.exit(1);

@@ -1,0 +1,637 @@
+// The page: reads what is typed, hands it to the WebAssembly core and shows the answers.
+// Nothing here computes a pressure; every number comes from the core.
+(function () {
+  'use strict';
+  const $ = (id) => document.getElementById(id);
+
+  // ---- Numbers typed and shown in the browser language's way ----
+
+  // The decimal separator of the browser's language; "." is always read as well.
+  const lang = new URLSearchParams(location.search).get('lang') || navigator.language || 'en';
+  const decimal = (() => {
+    try {
+      return (1.5).toLocaleString(lang).charAt(1) || '.';
+    } catch (e) {
+      return '.';
+    }
+  })();
+  // Typed text in the form the core reads: "." as separator, ASCII minus.
+  const plain = (text) => {
+    let t = String(text).trim().replace(/\u2212/g, '-');
+    if (decimal !== '.') t = t.split(decimal).join('.');
+    return t;
+  };
+  // The core's numbers with the browser's separator, for reading (files keep ".").
+  const shown = (text) => (decimal === '.' ? text : String(text).replace(/(\d)\.(\d)/g, `$1${decimal}$2`));
+
+  // ---- Messages beside a field ----
+
+  function setError(input, box, why) {
+    box.textContent = why || '';
+    if (input) {
+      if (why) input.setAttribute('aria-invalid', 'true');
+      else input.removeAttribute('aria-invalid');
+    }
+  }
+  function focusField(input) {
+    input.focus();
+    if (input.select) input.select();
+  }
+
+  let M = null;  // the module once loaded
+  let api = null;
+
+  // ---- 1. Calculator ----
+
+  const calc = {
+    standard: 'CsCl',
+    steps: [],
+    index: 0,
+  };
+
+  function calcStandard() {
+    return document.querySelector('input[name="calc-standard"]:checked').value;
+  }
+
+  function refreshReflection() {
+    const step = calc.steps[calc.index];
+    $('calc-n').textContent = step ? String(step.n) : '';
+    $('calc-peak').textContent = step ? step.label : '';
+    $('calc-minus').disabled = !M || calc.index <= 0;
+    $('calc-plus').disabled = !M || calc.index >= calc.steps.length - 1;
+    const lp = step && step.n === 1;
+    $('calc-d-hint').textContent = lp ? 'At L.P. the value is the lattice parameter a itself.' : 'The d-spacing of this reflection.';
+  }
+
+  // Choosing a standard starts at its lattice parameter, as the window does.
+  function chooseStandard() {
+    calc.standard = calcStandard();
+    calc.steps = M.steps(calc.standard);
+    calc.index = 0;
+    $('calc-d').value = shown(M.ambientText(calc.standard));
+    markStale();
+    refreshReflection();
+  }
+
+  // A shown pressure belongs to the inputs it came from: once they change, say so.
+  function markStale() {
+    const p = $('calc-p');
+    if (p.textContent && !p.classList.contains('stale')) {
+      p.classList.add('stale');
+      $('calc-stale').textContent = 'The inputs have changed: press Calc -> for their pressure.';
+    }
+  }
+
+  function step(by) {
+    const next = Math.min(Math.max(calc.index + by, 0), calc.steps.length - 1);
+    if (next !== calc.index) {
+      calc.index = next;
+      markStale();
+    }
+    refreshReflection();
+  }
+
+  function calculate(event) {
+    if (event) event.preventDefault();
+    if (!M) return;
+    const t = $('calc-t'), d = $('calc-d');
+    setError(t, $('calc-t-error'), '');
+    setError(d, $('calc-d-error'), '');
+    setError(null, $('calc-p-error'), '');
+    const step = calc.steps[calc.index];
+    const r = M.calculate(calc.standard, plain(t.value), step ? step.n : 0, plain(d.value));
+    const p = $('calc-p');
+    p.classList.remove('stale', 'warn');
+    $('calc-stale').textContent = '';
+    if (!r.ok) {
+      // No number rather than the last one: it would belong to other inputs.
+      p.textContent = '';
+      $('calc-warning').textContent = '';
+      const input = r.field === 'temperature' ? t : r.field === 'value' ? d : null;
+      const box = r.field === 'temperature' ? $('calc-t-error') : r.field === 'value' ? $('calc-d-error') : $('calc-p-error');
+      setError(input, box, r.reason);
+      if (input) focusField(input);
+      return;
+    }
+    p.textContent = shown(r.pressure);
+    p.classList.toggle('warn', !!r.warning);
+    $('calc-warning').textContent = shown(r.warning);
+  }
+
+  // ---- 2. Several reflections ----
+
+  let peakRows = 0;
+  function addPeakRow(hkl = '', d = '', sd = '') {
+    const n = ++peakRows;
+    const tr = document.createElement('tr');
+    tr.innerHTML =
+      `<td><input type="text" class="hkl" autocomplete="off" aria-label="hkl of peak ${n}"></td>` +
+      `<td><input type="text" class="d" inputmode="decimal" autocomplete="off" aria-label="d of peak ${n} (&Aring;)"></td>` +
+      `<td><input type="text" class="sd" inputmode="decimal" autocomplete="off" aria-label="sigma d of peak ${n} (&Aring;)"></td>` +
+      `<td><button type="button" class="remove" aria-label="Remove peak ${n}">Remove</button></td>`;
+    tr.querySelector('.hkl').value = hkl;
+    tr.querySelector('.d').value = d;
+    tr.querySelector('.sd').value = sd;
+    tr.querySelector('.remove').addEventListener('click', () => {
+      const next = tr.nextElementSibling || tr.previousElementSibling;
+      tr.remove();
+      (next ? next.querySelector('.hkl') : $('fit-add')).focus();
+    });
+    $('fit-peaks').tBodies[0].appendChild(tr);
+    return tr;
+  }
+
+  function fitPeaks(event) {
+    event.preventDefault();
+    if (!M) return;
+    const out = $('fit-out'), error = $('fit-error');
+    out.textContent = '';
+    error.textContent = '';
+    const rows = Array.from($('fit-peaks').tBodies[0].rows);
+    rows.forEach((tr) => tr.classList.remove('bad'));
+    const peaks = [];
+    const used = [];
+    for (const tr of rows) {
+      const hkl = tr.querySelector('.hkl').value.trim(), d = plain(tr.querySelector('.d').value), sd = plain(tr.querySelector('.sd').value);
+      if (!hkl && !d && !sd) continue;
+      peaks.push(`${hkl}:${d}${sd ? ':' + sd : ''}`);
+      used.push(tr);
+    }
+    const r = M.pressureCommand($('fit-standard').value, plain($('fit-t').value), peaks, plain($('fit-sigma-t').value));
+    if (r.out) out.textContent = shown(r.out);
+    if (r.err) {
+      error.textContent = r.err;
+      // A peak the command refuses on its own is the one to fix.
+      if (r.code === 2) {
+        const bad = peaks.findIndex((p) => M.pressureCommand($('fit-standard').value, '25', [p], '').code === 2);
+        if (bad >= 0) used[bad].classList.add('bad');
+      }
+    }
+  }
+
+  // ---- 3. Peak positions ----
+
+  function beamKind() {
+    return document.querySelector('input[name="pos-beam"]:checked').value;
+  }
+  function beamChanged() {
+    $('pos-beam-label').textContent = beamKind() === 'energy' ? 'Energy (keV)' : 'Wavelength (\u00c5)';
+  }
+
+  function listPositions(event) {
+    event.preventDefault();
+    if (!M) return;
+    const table = $('pos-table'), body = table.tBodies[0];
+    const error = $('pos-error'), beam = $('pos-beam-value');
+    error.textContent = '';
+    $('pos-summary').textContent = '';
+    $('pos-warning').textContent = '';
+    body.textContent = '';
+    table.hidden = true;
+    beam.removeAttribute('aria-invalid');
+    let wavelength = plain(beam.value);
+    if (wavelength && beamKind() === 'energy') {
+      wavelength = M.wavelengthOfEnergy(wavelength);
+      if (!wavelength) {
+        setError(beam, error, 'Energy: a positive number of keV is needed');
+        return;
+      }
+    }
+    const maxN = Number($('pos-max').value);
+    if (!Number.isInteger(maxN) || maxN < 1 || maxN > 10000) {
+      error.textContent = 'Largest h\u00b2 + k\u00b2 + l\u00b2: a whole number from 1 to 10000';
+      $('pos-max').focus();
+      return;
+    }
+    const args = [$('pos-standard').value, plain($('pos-t').value), plain($('pos-p').value), wavelength, maxN];
+    const text = M.spacingCommand(...args, false);
+    if (text.code !== 0) {
+      error.textContent = text.err.replace('--wavelength', beamKind() === 'energy' ? 'energy' : 'wavelength')
+        .replace(/^--(\w+)/, '$1');
+      return;
+    }
+    const csv = M.spacingCommand(...args, true);
+    const lines = text.out.trimEnd().split('\n');
+    $('pos-summary').textContent = shown(lines[0]);
+    let first = 1;
+    if (lines[1].startsWith('warning: ')) {
+      $('pos-warning').textContent = shown(lines[1].slice(9));
+      first = 2;
+    }
+    const angles = !!wavelength;
+    table.querySelector('th.angle').hidden = !angles;
+    // hkl and n from the CSV form, d and 2-theta as the table shows them.
+    const rows = csv.out.trimEnd().split('\n').slice(1);
+    const shownRows = lines.slice(first + 1);
+    rows.forEach((row, i) => {
+      const [hkl, n] = row.split(',');
+      const cells = shownRows[i].trim().split(/\s+/);
+      const d = angles ? cells[cells.length - 2] : cells[cells.length - 1];
+      const tr = body.insertRow();
+      for (const v of angles ? [hkl, n, d, cells[cells.length - 1]] : [hkl, n, d]) {
+        tr.insertCell().textContent = shown(v);
+      }
+    });
+    table.hidden = false;
+  }
+
+  // ---- 4. Batch, in a Web Worker ----
+
+  // From file:// a worker cannot load a script file: it is built from the module's text
+  // and hvWorkerMain's instead.
+  function startWorker() {
+    const source = 'var _scriptDir;\nself.createHiVarnisse = ' + createHiVarnisse.toString() + ';\n(' +
+      hvWorkerMain.toString() + ')(self);\n';
+    return new Worker(URL.createObjectURL(new Blob([source], { type: 'text/javascript' })));
+  }
+  let worker = null;
+  let jobs = 0;
+  const waiting = new Map();
+  function runInWorker(job, onProgress) {
+    if (!worker) {
+      worker = startWorker();
+      worker.onmessage = (e) => {
+        const w = waiting.get(e.data.id);
+        if (!w) return;
+        if (e.data.type === 'progress') w.onProgress(e.data);
+        else {
+          waiting.delete(e.data.id);
+          if (e.data.type === 'done') w.resolve(e.data);
+          else w.reject(new Error(e.data.error));
+        }
+      };
+      worker.onerror = (e) => {
+        for (const w of waiting.values()) w.reject(new Error(e.message || 'the worker stopped'));
+        waiting.clear();
+        worker = null;
+      };
+    }
+    const id = ++jobs;
+    return new Promise((resolve, reject) => {
+      waiting.set(id, { resolve, reject, onProgress });
+      worker.postMessage(Object.assign({ id }, job));
+    });
+  }
+
+  // One CSV record into fields (RFC 4180).
+  function parseRecord(text) {
+    const fields = [];
+    let i = 0;
+    for (;;) {
+      let field = '';
+      if (text[i] === '"') {
+        ++i;
+        for (;;) {
+          const q = text.indexOf('"', i);
+          if (q < 0) { field += text.slice(i); i = text.length; break; }
+          field += text.slice(i, q);
+          i = q + 1;
+          if (text[i] === '"') { field += '"'; ++i; } else break;
+        }
+        const end = text.indexOf(',', i);
+        i = end < 0 ? text.length + 1 : end + 1;
+      } else {
+        const end = text.indexOf(',', i);
+        field = text.slice(i, end < 0 ? text.length : end);
+        i = end < 0 ? text.length + 1 : end + 1;
+      }
+      fields.push(field);
+      if (i > text.length) return fields;
+    }
+  }
+
+  const PAGE = 100;
+  const batch = { csv: '', starts: null, page: 0, records: 0, url: null, numeric: [], file: null };
+
+  function showBatchPage() {
+    const table = $('batch-table');
+    const records = batch.records;  // header included
+    const body = table.tBodies[0];
+    body.textContent = '';
+    const record = (k) => parseRecord(batch.csv.slice(batch.starts[k], batch.starts[k + 1]).replace(/\r?\n$/, ''));
+    const first = 1 + batch.page * PAGE, last = Math.min(records, first + PAGE);
+    for (let k = first; k < last; ++k) {
+      const tr = body.insertRow();
+      record(k).forEach((v, j) => {
+        const td = tr.insertCell();
+        td.textContent = batch.numeric[j] ? shown(v) : v;
+        if (v === 'error' || v === 'warning') td.className = v;
+      });
+    }
+    const rows = records - 1;
+    $('batch-page').textContent = rows ? `Rows ${first}\u2013${last - 1} of ${rows.toLocaleString()}` : 'No rows';
+    $('batch-prev').disabled = batch.page === 0;
+    $('batch-next').disabled = last >= records;
+    $('batch-pager').hidden = rows <= PAGE;
+    table.hidden = false;
+  }
+
+  async function runBatch() {
+    if (!M) return;
+    const text = batch.file ? batch.file.text : $('batch-text').value;
+    const error = $('batch-error'), summary = $('batch-summary');
+    error.textContent = '';
+    summary.textContent = '';
+    $('batch-table').hidden = true;
+    $('batch-pager').hidden = true;
+    $('batch-download').hidden = true;
+    if (!text.trim()) {
+      error.textContent = 'Choose, drop or paste a CSV file first.';
+      $('batch-text').focus();
+      return;
+    }
+    const go = $('batch-go');
+    go.disabled = true;
+    const bar = $('batch-progress');
+    bar.value = 0;
+    $('batch-progress-box').hidden = false;
+    summary.textContent = 'Computing\u2026';
+    try {
+      const r = await runInWorker({ type: 'batch', csv: text }, (p) => { bar.value = p.total ? p.done / p.total : 1; });
+      bar.value = 1;
+      if (r.exit_code === 2) {
+        error.textContent = r.error;
+        summary.textContent = '';
+        return;
+      }
+      batch.csv = r.csv;
+      batch.starts = r.starts;
+      batch.records = r.starts.length - 1;
+      batch.page = 0;
+      const header = parseRecord(r.csv.slice(0, r.starts[1]).replace(/\r?\n$/, ''));
+      const numeric = new Set(['a', 'sigma_a', 'v_ratio', 'p_gpa', 'sigma_p_gpa']);
+      batch.numeric = header.map((h, j) => numeric.has(h) && j >= header.length - 7);
+      const head = $('batch-table').tHead;
+      head.textContent = '';
+      const tr = head.insertRow();
+      for (const h of header) {
+        const th = document.createElement('th');
+        th.scope = 'col';
+        th.textContent = h;
+        tr.appendChild(th);
+      }
+      if (batch.url) URL.revokeObjectURL(batch.url);
+      batch.url = URL.createObjectURL(new Blob([r.csv], { type: 'text/csv' }));
+      const a = $('batch-download');
+      a.href = batch.url;
+      a.hidden = false;
+      summary.textContent = `${r.rows.toLocaleString()} rows, ${r.errors.toLocaleString()} with errors, in ${(r.ms / 1000).toFixed(1)} s.`;
+      document.body.dataset.batchMs = String(r.ms);
+      showBatchPage();
+    } catch (e) {
+      error.textContent = 'The batch stopped: ' + e.message;
+      summary.textContent = '';
+    } finally {
+      go.disabled = false;
+      $('batch-progress-box').hidden = true;
+    }
+  }
+
+  // A chosen or dropped file is kept as it is; only a small one is shown in the text box,
+  // since a text box with 100,000 lines makes any browser crawl.
+  const SHOWN_BYTES = 256 * 1024;
+  function useFile(file, then) {
+    const reader = new FileReader();
+    reader.onload = () => {
+      const text = reader.result;
+      const box = $('batch-text');
+      if (text.length <= SHOWN_BYTES) {
+        batch.file = null;
+        box.value = text;
+        $('batch-source').textContent = `${file.name}, shown below.`;
+      } else {
+        batch.file = { name: file.name, text };
+        box.value = '';
+        const lines = text.split('\n').length - (text.endsWith('\n') ? 1 : 0);
+        $('batch-source').textContent = `${file.name}: ${lines.toLocaleString()} lines, too many to show; ` +
+          'typing or pasting below uses that text instead.';
+      }
+      if (then) then();
+    };
+    reader.onerror = () => { $('batch-error').textContent = `${file.name} cannot be read.`; };
+    reader.readAsText(file);
+  }
+
+  function dropZone(zone, onFiles) {
+    zone.addEventListener('dragover', (e) => { e.preventDefault(); zone.classList.add('over'); });
+    zone.addEventListener('dragleave', () => zone.classList.remove('over'));
+    zone.addEventListener('drop', (e) => {
+      e.preventDefault();
+      zone.classList.remove('over');
+      if (e.dataTransfer.files.length) onFiles(e.dataTransfer.files);
+    });
+  }
+
+  // ---- 5. Patterns, in the Web Worker ----
+
+  const pat = { files: [], results: [], chosen: 0, chart: null, series: null, urls: [] };
+
+  function patternFields() {
+    return {
+      standard: $('pat-standard').value, temperature: plain($('pat-t').value), sigma_t: plain($('pat-sigma-t').value),
+      x_unit: $('pat-unit').value, wavelength: plain($('pat-wavelength').value), energy: plain($('pat-energy').value),
+      two_theta_fixed: plain($('pat-fixed').value), pressure_guess: plain($('pat-guess').value),
+    };
+  }
+
+  function readPatternFiles(files, then) {
+    const list = Array.from(files);
+    Promise.all(list.map((f) => f.text().then((text) => ({ name: f.name, text }))))
+      .then((read) => {
+        pat.files = read;
+        $('pat-summary').textContent = `${read.length} file${read.length === 1 ? '' : 's'} chosen.`;
+        if (then) then();
+      }, (e) => { $('pat-error').textContent = 'A file cannot be read: ' + e.message; });
+  }
+
+  function showChosenPattern() {
+    const r = pat.results[pat.chosen];
+    Array.from($('pat-table').tBodies[0].rows).forEach((tr, i) => tr.classList.toggle('chosen', i === pat.chosen));
+    if (!r) return;
+    const points = (ys) => Array.from(r.x, (x, i) => ({ x, y: Number.isFinite(ys[i]) ? ys[i] : null }));
+    let low = Infinity;
+    for (const y of r.intensity) low = Math.min(low, y);
+    const ticks = (used) => r.peaks.filter((k) => k.used === used && Number.isFinite(k.position))
+      .map((k) => ({ x: k.position, y: low, hkl: k.hkl, note: k.note }));
+    const unitName = { '2theta': '2\u03b8 (\u00b0)', '2theta_rad': '2\u03b8 (rad)', q_A: 'q (1/\u00c5)', q_nm: 'q (1/nm)', d: 'd (\u00c5)', kev: 'energy (keV)' };
+    const data = {
+      datasets: [
+        { label: 'data', data: points(r.intensity), borderColor: '#6b7580', borderWidth: 1, pointRadius: 0 },
+        { label: 'fit', data: points(r.curve), borderColor: '#c00000', borderWidth: 1.5, pointRadius: 0, spanGaps: false },
+        { label: 'background', data: points(r.background), borderColor: '#0b57d0', borderDash: [4, 3], borderWidth: 1, pointRadius: 0, spanGaps: false },
+        { label: 'reflections used', type: 'scatter', data: ticks(true), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#0a7d22', borderWidth: 2 },
+        { label: 'reflections left out', type: 'scatter', data: ticks(false), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#b0b6bc', borderWidth: 2 },
+      ],
+    };
+    const options = {
+      animation: false, parsing: true, normalized: true, maintainAspectRatio: false, locale: lang,
+      scales: { x: { type: 'linear', title: { display: true, text: unitName[r.x_unit] || r.x_unit } },
+        y: { title: { display: true, text: 'intensity' } } },
+      plugins: { tooltip: { callbacks: { label: (c) => (c.raw.hkl ? `${c.raw.hkl}${c.raw.note ? ': ' + c.raw.note : ''}` : `${c.dataset.label}: ${c.formattedValue}`) } } },
+    };
+    if (pat.chart) pat.chart.destroy();
+    pat.chart = new Chart($('pat-chart'), { type: 'line', data, options });
+    $('pat-chart-caption').textContent = `${r.file}: ` + (r.status === 'error' ? r.message
+      : `P = ${shown(r.p_text)}${r.sigma_p_text ? ' \u00b1 ' + shown(r.sigma_p_text) : ''} GPa from ${r.n_peaks} reflections.`);
+    $('pat-figure').hidden = false;
+  }
+
+  function showSeries() {
+    const ok = pat.results.map((r, i) => ({ r, i })).filter(({ r }) => r.status !== 'error');
+    $('pat-series-figure').hidden = ok.length < 2;
+    if (ok.length < 2) return;
+    const at = (f) => ok.map(({ r, i }) => ({ x: i + 1, y: f(r), file: r.file }));
+    const sigma = (r) => (Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0);
+    const data = {
+      datasets: [
+        { label: 'P (GPa)', data: at((r) => r.p_gpa), borderColor: '#0b57d0', backgroundColor: '#0b57d0', pointRadius: 3 },
+        { label: 'P + \u03c3', data: at((r) => r.p_gpa + sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
+        { label: 'P \u2212 \u03c3', data: at((r) => r.p_gpa - sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
+      ],
+    };
+    const options = {
+      animation: false, maintainAspectRatio: false, locale: lang,
+      scales: { x: { type: 'linear', ticks: { stepSize: 1, precision: 0 }, title: { display: true, text: 'file' } },
+        y: { title: { display: true, text: 'P (GPa)' } } },
+      plugins: { tooltip: { callbacks: { title: (items) => items[0].raw.file } } },
+    };
+    if (pat.series) pat.series.destroy();
+    pat.series = new Chart($('pat-series'), { type: 'line', data, options });
+  }
+
+  function addPatternRow(r, index) {
+    const tr = $('pat-table').tBodies[0].insertRow();
+    const choose = document.createElement('input');
+    choose.type = 'radio';
+    choose.name = 'pat-chosen';
+    choose.checked = index === pat.chosen;
+    choose.setAttribute('aria-label', `Show ${r.file}`);
+    choose.addEventListener('change', () => { pat.chosen = index; showChosenPattern(); });
+    tr.insertCell().appendChild(choose);
+    const cells = [r.file, shown(r.p_text), shown(r.sigma_p_text), shown(r.a_text),
+      r.status === 'error' ? '' : String(r.n_peaks), r.status, r.message];
+    cells.forEach((v, j) => {
+      const td = tr.insertCell();
+      td.textContent = v;
+      if (j === 5 && v !== 'ok') td.className = v;
+    });
+  }
+
+  async function fitPatterns(event) {
+    if (event) event.preventDefault();
+    if (!M) return;
+    const error = $('pat-error');
+    error.textContent = '';
+    if (!pat.files.length) {
+      error.textContent = 'Choose or drop pattern files first.';
+      $('pat-files').focus();
+      return;
+    }
+    const body = $('pat-table').tBodies[0];
+    body.textContent = '';
+    pat.results = [];
+    pat.chosen = 0;
+    for (const id of ['pat-download', 'pat-download-peaks']) $(id).hidden = true;
+    $('pat-figure').hidden = true;
+    $('pat-series-figure').hidden = true;
+    const bar = $('pat-progress');
+    bar.value = 0;
+    $('pat-progress-box').hidden = false;
+    $('pat-go').disabled = true;
+    $('pat-summary').textContent = 'Fitting\u2026';
+    const started = performance.now();
+    try {
+      await runInWorker({ type: 'patterns', files: pat.files, fields: patternFields() }, (p) => {
+        bar.value = p.done / p.total;
+        pat.results.push(p.result);
+        addPatternRow(p.result, pat.results.length - 1);
+        $('pat-table').hidden = false;
+        if (pat.results.length === 1) showChosenPattern();
+      });
+      const [rowHead, peakHead] = M.patternHeaders().split('\n');
+      pat.urls.forEach((u) => URL.revokeObjectURL(u));
+      const rows = new Blob([rowHead + '\n' + pat.results.map((r) => r.row).join('')], { type: 'text/csv' });
+      const peaks = new Blob([peakHead + '\n' + pat.results.map((r) => r.peaks_csv).join('')], { type: 'text/csv' });
+      pat.urls = [URL.createObjectURL(rows), URL.createObjectURL(peaks)];
+      $('pat-download').href = pat.urls[0];
+      $('pat-download-peaks').href = pat.urls[1];
+      $('pat-download').hidden = false;
+      $('pat-download-peaks').hidden = false;
+      const errors = pat.results.filter((r) => r.status === 'error').length;
+      $('pat-summary').textContent = `${pat.results.length} file${pat.results.length === 1 ? '' : 's'}, ` +
+        `${errors} with errors, in ${((performance.now() - started) / 1000).toFixed(1)} s.`;
+      showSeries();
+    } catch (e) {
+      error.textContent = e.message;
+      $('pat-summary').textContent = '';
+    } finally {
+      $('pat-go').disabled = false;
+      $('pat-progress-box').hidden = true;
+    }
+  }
+
+  // ---- Start ----
+
+  function wire() {
+    document.querySelectorAll('input[name="calc-standard"]').forEach((r) => r.addEventListener('change', chooseStandard));
+    $('calc-minus').addEventListener('click', () => step(-1));
+    $('calc-plus').addEventListener('click', () => step(1));
+    $('calc-form').addEventListener('submit', calculate);
+    for (const id of ['calc-t', 'calc-d']) $(id).addEventListener('input', markStale);
+    // The arrow keys step through the reflections from the h^2+k^2+l^2 buttons, too.
+    for (const id of ['calc-minus', 'calc-plus']) {
+      $(id).addEventListener('keydown', (e) => {
+        if (e.key === 'ArrowUp' || e.key === 'ArrowRight') { e.preventDefault(); step(1); }
+        if (e.key === 'ArrowDown' || e.key === 'ArrowLeft') { e.preventDefault(); step(-1); }
+      });
+    }
+    $('fit-add').addEventListener('click', () => addPeakRow().querySelector('.hkl').focus());
+    $('fit-form').addEventListener('submit', fitPeaks);
+    document.querySelectorAll('input[name="pos-beam"]').forEach((r) => r.addEventListener('change', beamChanged));
+    $('pos-form').addEventListener('submit', listPositions);
+    $('batch-go').addEventListener('click', runBatch);
+    $('batch-file').addEventListener('change', (e) => {
+      if (e.target.files.length) useFile(e.target.files[0]);
+    });
+    dropZone($('batch-drop'), (files) => useFile(files[0], runBatch));
+    $('batch-text').addEventListener('input', () => {
+      batch.file = null;
+      $('batch-source').textContent = '';
+    });
+    $('batch-prev').addEventListener('click', () => { batch.page--; showBatchPage(); });
+    $('batch-next').addEventListener('click', () => { batch.page++; showBatchPage(); });
+    $('pat-form').addEventListener('submit', fitPatterns);
+    $('pat-files').addEventListener('change', (e) => readPatternFiles(e.target.files));
+    dropZone($('pat-drop'), (files) => readPatternFiles(files, fitPatterns));
+  }
+
+  wire();
+  addPeakRow('200', shown('2.75'), shown('0.0005'));
+  addPeakRow('220', shown('1.945'), shown('0.0005'));
+  if (decimal !== '.') {
+    $('calc-t').value = shown($('calc-t').value);
+    $('pos-beam-value').value = shown($('pos-beam-value').value);
+  }
+
+  createHiVarnisse().then((module) => {
+    M = module;
+    api = HiVarnisseApi.makeApi(M);
+    window.hivarnisse = api;
+    chooseStandard();
+    for (const id of ['calc-go', 'fit-go', 'pos-go', 'batch-go', 'pat-go']) $(id).disabled = false;
+    // A build without the pattern fitter shows no patterns section.
+    if (!M.fitPatternFile) {
+      $('patterns').hidden = true;
+      $('patterns-link').hidden = true;
+    }
+    refreshReflection();
+    $('loading').textContent = '';
+    $('loading').hidden = true;
+    const ms = performance.now();  // from the start of navigation
+    document.body.dataset.readyMs = ms.toFixed(0);
+    document.body.dataset.decimal = decimal;
+    document.body.classList.add('ready');
+  }, (e) => {
+    $('loading').textContent = 'The calculator could not start: ' + e;
+  });
+})();
