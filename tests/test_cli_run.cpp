@@ -1,63 +1,15 @@
 // The real hivarnisse-calc, run as a user would: standard output, standard error and exit
 // status of whole commands.
-#include <gtest/gtest.h>
+#include "calc_fixture.h"
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-class CalcTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() /
-               ("hv-calc-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path Write(const std::string& name, const std::string& text)
-    {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
-        return dir_ / name;
-    }
-    static std::string Slurp(const fs::path& p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    // args is shell text; input, when given, goes to standard input.
-    Outcome Calc(const std::string& args, const std::string& input = "")
-    {
-        const fs::path in = Write("stdin", input);
-        const std::string cmd = std::string("'") + HV_CALC + "' " + args + " <'" + in.string() + "' >'" +
-                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() + "'";
-        const int raw = std::system(cmd.c_str());
-        Outcome r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir_ / "out");
-        r.err = Slurp(dir_ / "err");
-        return r;
-    }
-
-    fs::path dir_;
-};
+using CalcTest = CalcFixture;
 
 // The window's worked examples, each p_gpa rounded half to even to 0.01.
 TEST_F(CalcTest, WindowsWorkedExamples)

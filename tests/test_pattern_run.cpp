@@ -4,9 +4,7 @@
 #include "core/standards.h"
 #include "core/units.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
+#include "calc_fixture.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -22,10 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
+using Ran = Outcome;
 
 // One CSV line into fields (quotes as RFC 4180).
 std::vector<std::string> Fields(const std::string& line)
@@ -97,44 +92,7 @@ std::string Pattern(Synthetic& s)
     return out.str();
 }
 
-class PatternRun : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() /
-               ("hv-pattern-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path Write(const std::string& name, const std::string& text)
-    {
-        fs::create_directories((dir_ / name).parent_path());
-        std::ofstream(dir_ / name, std::ios::binary) << text;
-        return dir_ / name;
-    }
-    static std::string Slurp(const fs::path& p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    // Runs in the test's directory, so that files are named as a user types them.
-    Ran Calc(const std::string& args)
-    {
-        const std::string cmd = "cd '" + dir_.string() + "' && '" + HV_CALC + "' " + args + " </dev/null >out 2>err";
-        const int raw = std::system(cmd.c_str());
-        Ran r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = Slurp(dir_ / "out");
-        r.err = Slurp(dir_ / "err");
-        return r;
-    }
-
-    fs::path dir_;
-};
+using PatternRun = CalcFixture;
 
 constexpr const char* kComputed[] = {"a", "sigma_a", "v_ratio", "p_gpa", "sigma_p_gpa", "status"};
 
