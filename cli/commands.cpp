@@ -1,6 +1,6 @@
 #include "cli/commands.h"
 
-#include "cli/batch.h"
+#include "rows/batch.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -11,6 +11,9 @@
 #include <cstdio>
 
 namespace hv::cli {
+
+// The rows every face writes alike.
+using namespace hv::rows;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // hivarnisse-calc: the calculator's pressure, its inverse and whole CSV files from the
 // command line. The arithmetic is the core's; this file reads arguments and writes text.
-#include "cli/batch.h"
+#include "rows/batch.h"
 #include "cli/commands.h"
-#include "cli/csv.h"
+#include "rows/csv.h"
 #include "cli/pattern_command.h"
 #include "core/units.h"
 
@@ -234,9 +234,9 @@ int Batch(const std::string& file, unsigned jobs)
     }
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    hv::cli::FdSource source(fd);
-    const hv::cli::BatchSummary s =
-        hv::cli::RunBatch(source, [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }, jobs);
+    hv::rows::FdSource source(fd);
+    const hv::rows::BatchSummary s =
+        hv::rows::RunBatch(source, [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }, jobs);
     if (fd != STDIN_FILENO) ::close(fd);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Fail("writing the output failed", 2);
     if (s.exitCode == 2) {

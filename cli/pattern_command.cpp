@@ -1,8 +1,8 @@
 #include "cli/pattern_command.h"
 
-#include "cli/batch.h"
-#include "cli/csv.h"
-#include "cli/pattern_rows.h"
+#include "rows/batch.h"
+#include "rows/csv.h"
+#include "rows/pattern_rows.h"
 #include "cli/plot.h"
 #include "core/numbers.h"
 #include "core/units.h"
@@ -30,6 +30,9 @@
 #include <unistd.h>
 
 namespace hv::cli {
+
+// The rows every face writes alike.
+using namespace hv::rows;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The command-line program's CSV reader, batch logic and commands, in process.
-#include "cli/batch.h"
+#include "rows/batch.h"
 #include "cli/commands.h"
-#include "cli/csv.h"
+#include "rows/csv.h"
 #include "core/numbers.h"
 
 #include <gtest/gtest.h>
@@ -13,15 +13,15 @@
 
 namespace {
 
-using hv::cli::CsvReader;
+using hv::rows::CsvReader;
 
 // Every record as "field|field|..." with its line and flags.
 std::string ReadAll(const std::string& input)
 {
-    hv::cli::MemorySource source(input);
+    hv::rows::MemorySource source(input);
     CsvReader reader(source);
     reader.SetDelimiter(reader.GuessDelimiter());
-    hv::cli::Record r;
+    hv::rows::Record r;
     std::string out;
     while (reader.Next(r) == CsvReader::Got::Record) {
         out += std::to_string(r.line) + ":";
@@ -61,11 +61,11 @@ TEST(Csv, ReadsRfc4180)
 TEST(Csv, CapsTheRecordLength)
 {
     // A record past the cap keeps only its leading whole fields; the next one is intact.
-    const std::string big(hv::cli::kMaxRecordBytes, '7');
+    const std::string big(hv::rows::kMaxRecordBytes, '7');
     EXPECT_EQ(ReadAll("h\nx,y," + big + ",z\nok\n"), "1:h\n2:x|y (too long, 4 fields)\n3:ok\n");
     EXPECT_EQ(ReadAll("h\n\"" + big + "\n\",z\nok\n"), "1:h\n2: (too long, 2 fields)\n4:ok\n");
     // Fields alone, without any bytes, count too: a line of commas cannot grow memory.
-    const std::string commas(hv::cli::kMaxRecordBytes, ',');
+    const std::string commas(hv::rows::kMaxRecordBytes, ',');
     EXPECT_EQ(ReadAll("h\n" + commas + "\nok\n").substr(0, 9), "1:h\n2:|||");
     EXPECT_NE(ReadAll("h\n" + commas + "\nok\n").find("(too long, 1048577 fields)\n3:ok\n"), std::string::npos);
 }
@@ -77,9 +77,9 @@ struct Batch {
 
 Batch RunOn(const std::string& input, unsigned jobs = 1)
 {
-    hv::cli::MemorySource source(input);
+    hv::rows::MemorySource source(input);
     Batch b;
-    const hv::cli::BatchSummary s = hv::cli::RunBatch(source, [&](std::string_view t) { b.out += t; }, jobs);
+    const hv::rows::BatchSummary s = hv::rows::RunBatch(source, [&](std::string_view t) { b.out += t; }, jobs);
     b.exitCode = s.exitCode;
     b.error = s.error;
     return b;
@@ -203,7 +203,7 @@ TEST(Batch, BadHeaders)
         {"standard,t_c,hkl,d,sigma_e_kev\n", "column sigma_e_kev goes with a column e_kev"},
         {"standard,t_c,hkl,wavelength,sigma_d\n", "missing column d: the header needs standard, t_c, hkl and d, or"},
         {"standard,t_c,hkl,d,D\n", "column d appears twice"},
-        {"x," + std::string(hv::cli::kMaxRecordBytes, 'y') + "\n", "header line is longer than 1048576 bytes"},
+        {"x," + std::string(hv::rows::kMaxRecordBytes, 'y') + "\n", "header line is longer than 1048576 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

@@ -1,9 +1,9 @@
 // The core as a WebAssembly module for the page (embind). Everything numeric happens in the
 // core; this file converts arguments and packs results into JavaScript objects. web/api.js
 // builds window.hivarnisse over these functions.
-#include "cli/batch.h"
+#include "rows/batch.h"
 #include "cli/commands.h"
-#include "cli/csv.h"
+#include "rows/csv.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -225,7 +225,7 @@ std::string WavelengthOfEnergyText(const std::string& keV)
 // ---- batch: the bytes of hivarnisse-calc batch ----
 
 // Reports how far the reading has come, for the page's progress bar.
-class ProgressSource final : public hv::cli::Source {
+class ProgressSource final : public hv::rows::Source {
 public:
     ProgressSource(std::string_view data, val progress) : data_(data), total_(data.size()), progress_(progress) {}
     long Read(char* buffer, std::size_t size) override
@@ -237,7 +237,7 @@ public:
     }
 
 private:
-    hv::cli::MemorySource data_;
+    hv::rows::MemorySource data_;
     std::size_t done_ = 0, total_;
     val progress_;
 };
@@ -246,8 +246,8 @@ val Batch(const std::string& csv, val progress)
 {
     ProgressSource source(csv, progress);
     std::string out;
-    const hv::cli::BatchSummary s =
-        hv::cli::RunBatch(source, [&out](std::string_view text) { out.append(text); }, 1);
+    const hv::rows::BatchSummary s =
+        hv::rows::RunBatch(source, [&out](std::string_view text) { out.append(text); }, 1);
     val r = val::object();
     r.set("csv", out);
     r.set("exit_code", s.exitCode);

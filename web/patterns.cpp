@@ -1,7 +1,7 @@
 // Integrated patterns in the page: the pattern library reads and fits, cli/pattern_rows writes
 // the rows and peaks of "hivarnisse-calc pattern" byte for byte; this file converts.
-#include "cli/batch.h"
-#include "cli/pattern_rows.h"
+#include "rows/batch.h"
+#include "rows/pattern_rows.h"
 #include "core/numbers.h"
 #include "core/standards.h"
 #include "core/units.h"
@@ -39,7 +39,7 @@ std::string ReadOptions(val fields, hp::Options& o, std::string& standardText, s
 {
     std::string why;
     standardText = Text(fields, "standard");
-    o.standard = hv::cli::ReadStandard(standardText, why);
+    o.standard = hv::rows::ReadStandard(standardText, why);
     if (!o.standard) return why;
     tText = Text(fields, "temperature");
     if (!hv::ParseTemperature(tText, o.tCelsius, why)) return why;
@@ -163,8 +163,8 @@ val FitPatternFile(const std::string& name, const std::string& bytes, val fields
     if (!read.ok) out.result.message = read.error;
     else out = hp::FitPattern(read.pattern, o);
     std::string row, peaks;
-    hv::cli::AppendPatternRow(row, name, standardText, tText, out);
-    hv::cli::AppendPeakRows(peaks, name, out);
+    hv::rows::AppendPatternRow(row, name, standardText, tText, out);
+    hv::rows::AppendPeakRows(peaks, name, out);
     val v = Outcome(out, read.pattern);
     v.set("row", row);
     v.set("peaks_csv", peaks);
@@ -197,7 +197,7 @@ val FitPatternArrays(const std::vector<double>& x, const std::vector<double>& in
 
 std::string PatternHeaders()
 {
-    return std::string(hv::cli::kPatternRowHeader) + '\n' + std::string(hv::cli::kPeakRowHeader) + '\n';
+    return std::string(hv::rows::kPatternRowHeader) + '\n' + std::string(hv::rows::kPeakRowHeader) + '\n';
 }
 
 }  // namespace

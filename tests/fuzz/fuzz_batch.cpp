@@ -4,8 +4,8 @@
 // errors, a record with more filled fields than the header is an error, and a pressure that a
 // fresh computation through the core repeats to the bit (from the d it lists as used, for
 // peaks given as 2-theta or energies).
-#include "cli/batch.h"
-#include "cli/csv.h"
+#include "rows/batch.h"
+#include "rows/csv.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
 #include "core/standards.h"
@@ -34,12 +34,12 @@ const char* const kPositionHeaders[] = {
 
 std::vector<std::vector<std::string>> Records(const std::string& text, char delimiter, bool guess)
 {
-    hv::cli::MemorySource source(text);
-    hv::cli::CsvReader reader(source);
+    hv::rows::MemorySource source(text);
+    hv::rows::CsvReader reader(source);
     reader.SetDelimiter(guess ? reader.GuessDelimiter() : delimiter);
-    hv::cli::Record r;
+    hv::rows::Record r;
     std::vector<std::vector<std::string>> out;
-    while (reader.Next(r) == hv::cli::CsvReader::Got::Record) {
+    while (reader.Next(r) == hv::rows::CsvReader::Got::Record) {
         std::vector<std::string> fields;
         for (std::size_t i = 0; i < r.Kept(); ++i) fields.emplace_back(r.Field(i));
         out.push_back(std::move(fields));
@@ -90,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const std::string input = head + std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::string out;
-    hv::cli::MemorySource source(input);
-    const hv::cli::BatchSummary s = hv::cli::RunBatch(source, [&](std::string_view t) { out += t; }, 1);
+    hv::rows::MemorySource source(input);
+    const hv::rows::BatchSummary s = hv::rows::RunBatch(source, [&](std::string_view t) { out += t; }, 1);
     if (s.exitCode == 2) {
         FUZZ_CHECK(out.empty() && !s.error.empty());
         return 0;
@@ -196,8 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     // one input in eight.
     if ((data[0] & 0xe0) == 0xe0) {
         std::string parallel;
-        hv::cli::MemorySource again(input);
-        const hv::cli::BatchSummary s2 = hv::cli::RunBatch(again, [&](std::string_view t) { parallel += t; }, 3);
+        hv::rows::MemorySource again(input);
+        const hv::rows::BatchSummary s2 = hv::rows::RunBatch(again, [&](std::string_view t) { parallel += t; }, 3);
         FUZZ_CHECK(s2.exitCode == s.exitCode && parallel == out);
     }
     return 0;

@@ -1,11 +1,11 @@
-#include "cli/csv.h"
+#include "rows/csv.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
-namespace hv::cli {
+namespace hv::rows {
 
 long FdSource::Read(char* buffer, std::size_t size)
 {
@@ -215,4 +215,4 @@ void AppendField(std::string& line, std::string_view field)
     line += '"';
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

@@ -1,11 +1,11 @@
-#include "cli/pattern_rows.h"
+#include "rows/pattern_rows.h"
 
-#include "cli/csv.h"
-#include "cli/fields.h"
+#include "rows/csv.h"
+#include "rows/fields.h"
 
 #include <algorithm>
 
-namespace hv::cli {
+namespace hv::rows {
 
 void AppendPatternRow(std::string& out, std::string_view file, std::string_view standardText, std::string_view tText,
                       const pattern::Outcome& outcome)
@@ -39,4 +39,4 @@ void AppendPeakRows(std::string& out, std::string_view file, const pattern::Outc
     }
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

@@ -1,12 +1,12 @@
-#include "cli/fields.h"
+#include "rows/fields.h"
 
-#include "cli/csv.h"
+#include "rows/csv.h"
 #include "core/numbers.h"
 
 #include <charconv>
 #include <cmath>
 
-namespace hv::cli {
+namespace hv::rows {
 
 // Straight into the line: most doubles need 17 digits, past the short-string buffer, and a
 // heap string per number costs as much as the parsing.
@@ -38,4 +38,4 @@ void AppendResult(std::string& line, const Result& r)
     AppendField(line, r.message);
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace hv::cli {
+namespace hv::rows {
 
 // The computed columns, after the input's own or after a pattern's.
 constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
@@ -20,4 +20,4 @@ void AppendNumber(std::string& line, double value);
 // shortest text that reads back the same, empty where there is none or on an error.
 void AppendResult(std::string& line, const Result& result);
 
-}  // namespace hv::cli
+}  // namespace hv::rows

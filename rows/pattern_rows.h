@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace hv::cli {
+namespace hv::rows {
 
 constexpr std::string_view kPatternRowHeader =
     "file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
@@ -26,4 +26,4 @@ void AppendPatternRow(std::string& out, std::string_view file, std::string_view 
 // text that reads back the same (empty where there is none), used 1 or 0 and why not.
 void AppendPeakRows(std::string& out, std::string_view file, const pattern::Outcome& outcome);
 
-}  // namespace hv::cli
+}  // namespace hv::rows

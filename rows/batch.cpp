@@ -1,4 +1,4 @@
-#include "cli/batch.h"
+#include "rows/batch.h"
 
 #include "core/numbers.h"
 #include "core/units.h"
@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace hv::cli {
+namespace hv::rows {
 
 namespace {
 
@@ -673,4 +673,4 @@ BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)
     return summary;
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

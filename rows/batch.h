@@ -3,8 +3,8 @@
 // the input streams through in chunks, so memory does not grow with the number of rows.
 #pragma once
 
-#include "cli/csv.h"
-#include "cli/fields.h"
+#include "rows/csv.h"
+#include "rows/fields.h"
 #include "core/pressure.h"
 #include "core/standards.h"
 #include "core/units.h"
@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace hv::cli {
+namespace hv::rows {
 
 // Receives the output text, in order.
 using Sink = std::function<void(std::string_view)>;
@@ -48,4 +48,4 @@ bool ParsePeak(std::string_view text, const Standard& standard, XUnit unit, cons
 // A standard named in any letter case, or why not.
 const Standard* ReadStandard(std::string_view text, std::string& why);
 
-}  // namespace hv::cli
+}  // namespace hv::rows

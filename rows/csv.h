@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hv::cli {
+namespace hv::rows {
 
 // Where the bytes come from.
 class Source {
@@ -90,4 +90,4 @@ private:
 // Appends a field to a CSV line, quoted when it holds a comma, a quote or a line break.
 void AppendField(std::string& line, std::string_view field);
 
-}  // namespace hv::cli
+}  // namespace hv::rows
