@@ -40,26 +40,39 @@ struct SeriesCoefficients {
     }
 };
 
+// D3(x) / x^3, kept finite as x -> 0 (1/3 - x/8 + ...), where theta underflows under extreme
+// expansion.
+double DebyeRatio(double x)
+{
+    if (x > 2) return DebyeIntegral3(x) / (x * x * x);
+    static const SeriesCoefficients series;
+    const double x2 = x * x;
+    double sum = 0, power = x2;
+    for (int j = 1; j <= 15; ++j) {
+        sum += series.c[j - 1] * power / (2 * j + 3);
+        power *= x2;
+    }
+    return 1.0 / 3 - x / 8 + sum;
+}
+
 // Thermal energy per mole of formula units over 9 n R, and its derivatives: E/(9nR) =
-// T^4/theta^3 D3(theta/T).
+// T^4/theta^3 D3(theta/T) = T D3(x)/x^3 with x = theta/T.
 struct Debye {
-    double energy = 0;  // E / (9 n R), K
-    double dTheta = 0;  // d(E / 9nR) / d theta
-    double dT = 0;      // d(E / 9nR) / dT, the heat capacity over 9nR
+    double energy = 0;       // E / (9 n R), K
+    double thetaDTheta = 0;  // theta d(E / 9nR) / d theta, K
+    double dT = 0;           // d(E / 9nR) / dT, the heat capacity over 9nR
 };
 
 Debye DebyeEnergy(double theta, double tK)
 {
     const double x = theta / tK;
-    const double d3 = DebyeIntegral3(x);
-    // 1/(e^x - 1) and x/(e^x - 1) without loss at small x; beyond exp's range they are 0.
-    const double em1 = std::expm1(x);
+    const double r3 = DebyeRatio(x);
+    // x/(e^x - 1) without loss at small x; beyond exp's range it is 0.
+    const double xOverEm1 = x == 0 ? 1.0 : x / std::expm1(x);
     Debye out;
-    const double tOverTheta = tK / theta;
-    out.energy = tK * tOverTheta * tOverTheta * tOverTheta * d3;
-    const double x4 = x * x * x * x;
-    out.dTheta = 1 / em1 - 3 * d3 / x4;
-    out.dT = 4 * d3 / (x * x * x) - x / em1;
+    out.energy = tK * r3;
+    out.thetaDTheta = tK * (xOverEm1 - 3 * r3);
+    out.dT = 4 * r3 - xOverEm1;
     return out;
 }
 
@@ -157,18 +170,18 @@ ThermalParts DebyeThermal(const Params& p, double v, double tK)
     ThermalParts out;
     const double eta = v / p.v0;
     const Grueneisen g = GrueneisenAt(p, eta);
-    if (!std::isfinite(g.theta) || !(g.theta > 0)) return {kNaN, kNaN, kNaN};
+    if (!std::isfinite(g.theta) || !(g.theta >= 0)) return {kNaN, kNaN, kNaN};
     // Molar volume in m^3: angstrom^3 are 1e-30 m^3; pascals to GPa.
     const double vm = v * 1e-30 * kAvogadro / p.z;
     const double scale = 9 * p.n * kGasConstant / vm * 1e-9;  // GPa per kelvin of E/(9nR) per unit gamma
     const Debye hot = DebyeEnergy(g.theta, tK);
     const Debye ref = DebyeEnergy(g.theta, p.t0);
     const double de = hot.energy - ref.energy;
-    const double deTheta = hot.dTheta - ref.dTheta;
+    const double deTheta = hot.thetaDTheta - ref.thetaDTheta;
     out.p = g.gamma * scale * de;
     out.slope = g.gamma * scale * hot.dT;
     // d/d ln V of gamma E / V_m, with d ln theta / d ln V = -gamma for every one of these forms.
-    const double dPdLnV = scale * (g.dGammaDLnV * de - g.gamma * de - g.gamma * deTheta * g.theta * g.gamma);
+    const double dPdLnV = scale * (g.dGammaDLnV * de - g.gamma * de - g.gamma * g.gamma * deTheta);
     out.k = -dPdLnV;
     return out;
 }
