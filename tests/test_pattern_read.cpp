@@ -1,3 +1,4 @@
+#include "core/numbers.h"
 #include "pattern/pattern.h"
 #include "tests/pattern_synth.h"
 
@@ -250,6 +251,115 @@ TEST(PatternRead, FilesOnDisk)
     EXPECT_FALSE(big.ok);
     EXPECT_EQ(big.error, huge + ": larger than 256 MiB, not read");
     std::filesystem::remove_all(dir);
+}
+
+// A Fit2D header as Fit2D writes it: fixed-length fields, the third padded with NUL bytes.
+std::string Fit2dHeader(int points, char pad = '\0', std::size_t width = 80)
+{
+    std::string label = "2-Theta Angle (Degrees)";
+    label.resize(width, pad);
+    return "lab6_0001.tif: Azimuthal Integration\n" + label + "\nIntensity\n" + std::to_string(points) + "\n";
+}
+
+std::string WithCrlf(const std::string& text)
+{
+    std::string out;
+    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    return out;
+}
+
+// The .chi files real setups write: NUL or blank padding, CRLF, comment lines put above.
+TEST(PatternRead, Fit2dAsWrittenInPractice)
+{
+    const std::string comments = "# Written by an integration script\n# Wavelength: 4.066e-11 m\n";
+    std::string nulTitle = "title";
+    nulTitle.resize(40, '\0');
+    struct Case {
+        const char* what;
+        std::string text;
+        double wavelength;  // NaN: none given
+    } cases[] = {
+        {"NUL padding", Fit2dHeader(25) + Rows(), NAN},
+        {"blank padding", Fit2dHeader(25, ' ') + Rows(), NAN},
+        {"NUL then blanks", Fit2dHeader(25, '\0', 60) + "   \n" + Rows(), NAN},  // an extra blank line after
+        {"CRLF", WithCrlf(Fit2dHeader(25) + Rows()), NAN},
+        {"comments above", comments + Fit2dHeader(25) + Rows(), 0.4066},
+        {"all at once", WithCrlf(comments + Fit2dHeader(25, '\0', 128) + Rows()), 0.4066},
+        {"padded title", nulTitle + "\n2-Theta Angle (Degrees)\nIntensity\n25\n" + Rows(), NAN},
+        {"title that is a comment", "# my title\n2-Theta Angle (Degrees)\nI\n25\n" + Rows(), NAN},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText(c.text, "real.chi");
+        ASSERT_TRUE(r.ok) << c.what << ": " << r.error;
+        EXPECT_EQ(r.pattern.format, "chi") << c.what;
+        ASSERT_EQ(r.pattern.x.size(), 25u) << c.what;
+        EXPECT_DOUBLE_EQ(r.pattern.x[24], 5.24) << c.what;
+        EXPECT_DOUBLE_EQ(r.pattern.intensity[0], 100) << c.what;
+        EXPECT_EQ(r.pattern.unit, XUnit::TwoThetaDeg) << c.what;
+        if (std::isnan(c.wavelength)) {
+            EXPECT_TRUE(std::isnan(r.pattern.wavelength)) << c.what;
+        } else {
+            EXPECT_EQ(r.pattern.wavelength, c.wavelength) << c.what;
+        }
+    }
+    // Told by content under any name, comments above or not.
+    const auto named = ReadText(comments + Fit2dHeader(25) + Rows(), "pattern.dat");
+    ASSERT_TRUE(named.ok) << named.error;
+    EXPECT_EQ(named.pattern.format, "chi");
+}
+
+// NUL bytes only pad header lines; anywhere else they, and every other control byte, are binary.
+TEST(PatternRead, BinaryStillRefused)
+{
+    const std::string nul(1, '\0');
+    std::string utf16;
+    for (char ch : std::string("# 2th_deg I\n5.00 100\n")) utf16 += std::string(1, ch) + nul;
+    struct Case {
+        const char* what;
+        std::string text, says;
+    } cases[] = {
+        {"NUL inside a number", Fit2dHeader(25) + "5.00" + nul + " 100\n" + Rows(5.01, 24),
+         "b.chi, line 5: binary data (byte 0x00)"},
+        {"NUL padding a row", Fit2dHeader(25) + "5.00 100" + nul + nul + "\n" + Rows(5.01, 24),
+         "b.chi, line 5: binary data (byte 0x00)"},
+        {"NUL padding after the data", Fit2dHeader(26) + Rows() + "5.25 1" + nul + "\n",
+         "b.chi, line 30: binary data (byte 0x00)"},
+        {"NUL line after the data", Fit2dHeader(25) + Rows() + nul + nul + "\n", "b.chi, line 30: binary data (byte 0x00)"},
+        {"NUL inside a header line", "title\n2-Theta" + nul + "Angle\nI\n25\n" + Rows(), "b.chi, line 2: binary data (byte 0x00)"},
+        {"another control byte", "title\n2-Theta Angle\x01\nI\n25\n" + Rows(), "b.chi, line 2: binary data (byte 0x01)"},
+        {"UTF-16", utf16, "b.chi, line 1: binary data (byte 0x00)"},
+        {"DOS end of file", Rows() + "\x1a", "b.chi, line 26: binary data (byte 0x1a)"},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText(c.text, "b.chi");
+        EXPECT_FALSE(r.ok) << c.what;
+        EXPECT_EQ(r.error.substr(0, c.says.size()), c.says) << c.what << ": " << r.error;
+    }
+}
+
+// The wavelength is the double nearest the decimal the file writes, moved to angstrom, so it
+// prints back as that decimal; multiplying by a power of ten misses it by an ulp or more.
+TEST(PatternRead, WavelengthKeepsTheFilesDigits)
+{
+    ASSERT_NE(4.066e-11 * 1e10, 0.4066);  // why the test exists
+    struct Case {
+        const char* given;
+        double angstrom;
+        const char* written;
+    } cases[] = {
+        {"4.066e-11 m", 0.4066, "0.4066"},      {"4.066E-11", 0.4066, "0.4066"},
+        {"+4.066e-11 M", 0.4066, "0.4066"},     {"0.04066 nm", 0.4066, "0.4066"},
+        {"40.66 pm", 0.4066, "0.4066"},         {"4.1328e-11 m", 0.41328, "0.41328"},
+        {"0.0000000000413529 m", 0.413529, "0.413529"}, {"1.5406e-10 m", 1.5406, "1.5406"},
+        {"6.888e-2 nm", 0.6888, "0.6888"},      {"0.3738 A", 0.3738, "0.3738"},
+        {"2.9e-11", 0.29, "0.29"},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText("# Wavelength: " + std::string(c.given) + "\n# 2th_deg I\n" + Rows(), "w.xy");
+        ASSERT_TRUE(r.ok) << c.given << ": " << r.error;
+        EXPECT_EQ(r.pattern.wavelength, c.angstrom) << c.given;
+        EXPECT_EQ(hv::Shortest(r.pattern.wavelength), c.written) << c.given;
+    }
 }
 
 }  // namespace
