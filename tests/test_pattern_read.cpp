@@ -1,4 +1,5 @@
 #include "core/numbers.h"
+#include "pattern/hints.h"
 #include "pattern/pattern.h"
 #include "tests/pattern_synth.h"
 
@@ -360,6 +361,67 @@ TEST(PatternRead, WavelengthKeepsTheFilesDigits)
         EXPECT_EQ(r.pattern.wavelength, c.angstrom) << c.given;
         EXPECT_EQ(hv::Shortest(r.pattern.wavelength), c.written) << c.given;
     }
+}
+
+// Which headers name energy: column names do, a beam energy in a "key: value" comment does not.
+TEST(PatternHints, HeaderNamesEnergy)
+{
+    struct Case {
+        const char* text;
+        bool energy;
+    } cases[] = {
+        {"# Energy (keV)  counts\n20 1\n", true},
+        {"# E_keV I\n20 1\n", true},
+        {"keV,counts\r\n20,1\r\n", true},
+        {"title\nEnergy (keV)\nIntensity\n25\n20 1\n", true},
+        {"# Energy: 30 keV\n# 2th_deg I\n5 1\n", false},
+        {"# X-ray energy = 30 keV\n5 1\n", false},
+        {"title\n2-Theta Angle (Degrees)\nIntensity\n25\n5 1\n", false},
+        {"# 2th_deg I\n5 1\n# energy, after the data\n", false},
+        {"5 1\n", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(hv::pattern::HeaderNamesEnergy(c.text), c.energy) << c.text;
+}
+
+// An energy-dispersive spectrum read without a unit: the row says x was taken as 2-theta.
+TEST(PatternHints, AssumedUnitNote)
+{
+    std::string spectrum = "# Energy (keV)  counts\n";
+    for (int i = 0; i < 300; ++i) spectrum += std::to_string(20 + 0.1 * i) + " " + std::to_string(100 + i % 7) + "\n";
+    const auto read = ReadText(spectrum, "ed.xy");
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_FALSE(read.pattern.unit.has_value());
+    hv::pattern::Options options;
+    options.standard = hv::FindStandard("NaCl");
+    ASSERT_NE(options.standard, nullptr);
+    options.twoThetaFixed = 9;
+    const hv::pattern::Outcome fitted = hv::pattern::FitPattern(read.pattern, options);
+    ASSERT_EQ(fitted.unitSource, "assumed");
+    const bool header = hv::pattern::HeaderNamesEnergy(spectrum);
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(fitted, options, header),
+              "x was taken as 2-theta in degrees, since no x unit was given, though the file's header names "
+              "energy; if x is energy in keV, say --x-unit kev");
+
+    hv::pattern::Outcome o;
+    o.unitSource = "assumed";
+    hv::pattern::Options plain;
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(o, plain, false), "");  // nothing looks like energy
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(o, options, false, "x_unit=\"kev\""),
+              "x was taken as 2-theta in degrees, since no x unit was given, though a fixed detector angle is "
+              "for energy-dispersive spectra; if x is energy in keV, say x_unit=\"kev\"");
+    for (const char* source : {"file", "user"}) {
+        o.unitSource = source;
+        EXPECT_EQ(hv::pattern::AssumedUnitNote(o, options, true), "") << source;  // the unit was said
+    }
+
+    // From a file on disk as from its text.
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("hv_hint_" + std::to_string(getpid()) + ".xy");
+    std::ofstream(path) << spectrum;
+    EXPECT_TRUE(hv::pattern::FileHeaderNamesEnergy(path.string()));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(hv::pattern::FileHeaderNamesEnergy(path.string()));
 }
 
 }  // namespace
