@@ -14,36 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using hv::cli::ChooseLayers;
-using hv::cli::FitLayers;
-using hv::cli::SpreadLabels;
 
-// x = 0..99, flat data of 10; fitted windows on [10, 20), [40, 50) and [70, 80).
-struct Fitted {
-    hv::pattern::Pattern pattern;
-    hv::pattern::Outcome outcome;
-    Fitted()
-    {
-        for (int i = 0; i < 100; ++i) {
-            pattern.x.push_back(i);
-            pattern.intensity.push_back(10);
-        }
-        outcome.result.status = hv::Status::Ok;
-        outcome.curve.assign(100, NAN);
-        outcome.background.assign(100, NAN);
-        for (int from : {10, 40, 70}) {
-            for (int i = from; i < from + 10; ++i) {
-                outcome.curve[static_cast<std::size_t>(i)] = 12;
-                outcome.background[static_cast<std::size_t>(i)] = 9;
-            }
-        }
-    }
-    void Peak(double at, bool used)
-    {
-        hv::pattern::PeakRow p;
-        p.predicted = p.position = at;
-        p.used = used;
-        outcome.peaks.push_back(p);
-    }
+// x = 0..99, data 10 everywhere, fitted windows (curve 12 over a background of 9) on
+// [10, 20), [40, 50) and [70, 80); peaks (fitted position, used) as the case says.
+struct Case {
+    const char* what;
+    hv::Status status;
+    std::vector<std::pair<double, bool>> peaks;
+    int drawnFrom, drawnTo;  // the points drawn as fit, background and residual
+    bool used, leftOut, reflections;
 };
 
 std::vector<int> Drawn(const std::vector<double>& v)
@@ -55,77 +34,68 @@ std::vector<int> Drawn(const std::vector<double>& v)
     return out;
 }
 
-std::vector<int> Span(int from, int to)
-{
-    std::vector<int> out;
-    for (int i = from; i < to; ++i) out.push_back(i);
-    return out;
-}
-
-// A window is drawn only where a used reflection was fitted in it.
+// A window is drawn only where a used reflection was fitted in it; a refused pattern, never.
 TEST(Plot, OnlyWindowsWithUsedReflectionsAreDrawn)
 {
-    Fitted f;
-    f.Peak(15, true);    // used: its window stays
-    f.Peak(45, false);   // left out: its window goes
-    f.Peak(150, false);  // off the pattern: no tick
-    // [70, 80) holds no reflection at all: a fit whose peaks all left.
-    const FitLayers l = ChooseLayers(f.pattern, f.outcome);
-    EXPECT_EQ(Drawn(l.curve), Span(10, 20));
-    EXPECT_EQ(Drawn(l.background), Span(10, 20));
-    EXPECT_EQ(Drawn(l.residual), Span(10, 20));
-    EXPECT_EQ(l.residual[12], -2);  // data 10 under a curve of 12
-    EXPECT_TRUE(l.fit && l.reflections && l.used && l.leftOut && l.residualPanel);
-
-    // Nothing used: ticks, but no curve, no residual panel and no legend line for them.
-    Fitted none;
-    none.Peak(15, false);
-    const FitLayers n = ChooseLayers(none.pattern, none.outcome);
-    EXPECT_TRUE(Drawn(n.curve).empty() && Drawn(n.residual).empty());
-    EXPECT_FALSE(n.fit || n.used || n.residualPanel);
-    EXPECT_TRUE(n.reflections && n.leftOut);
-}
-
-// A refused pattern draws its data only, whatever curve the outcome holds.
-TEST(Plot, RefusedPatternDrawsNoFit)
-{
-    Fitted f;
-    f.Peak(15, true);
-    f.outcome.result.status = hv::Status::Error;
-    const FitLayers l = ChooseLayers(f.pattern, f.outcome);
-    EXPECT_TRUE(Drawn(l.curve).empty() && Drawn(l.background).empty() && Drawn(l.residual).empty());
-    EXPECT_FALSE(l.fit || l.reflections || l.used || l.leftOut || l.residualPanel);
-    // A warning draws as an ok does.
-    f.outcome.result.status = hv::Status::Warning;
-    EXPECT_EQ(Drawn(ChooseLayers(f.pattern, f.outcome).curve), Span(10, 20));
+    const Case cases[] = {
+        // [70, 80) holds no reflection: a fit whose peaks all left. 150 lies off the pattern.
+        {"used and left out", hv::Status::Ok, {{15, true}, {45, false}, {150, false}}, 10, 20, true, true, true},
+        {"a warning as ok", hv::Status::Warning, {{45, true}}, 40, 50, true, false, true},
+        {"nothing used", hv::Status::Ok, {{15, false}}, 0, 0, false, true, true},
+        {"refused", hv::Status::Error, {{15, true}}, 0, 0, false, false, false},
+    };
+    for (const Case& c : cases) {
+        hv::pattern::Pattern p;
+        hv::pattern::Outcome o;
+        o.result.status = c.status;
+        o.curve.assign(100, NAN);
+        o.background.assign(100, NAN);
+        for (int i = 0; i < 100; ++i) {
+            p.x.push_back(i);
+            p.intensity.push_back(10);
+            if ((i >= 10 && i < 20) || (i >= 40 && i < 50) || (i >= 70 && i < 80)) {
+                o.curve[static_cast<std::size_t>(i)] = 12;
+                o.background[static_cast<std::size_t>(i)] = 9;
+            }
+        }
+        for (const auto& [at, used] : c.peaks) {
+            hv::pattern::PeakRow row;
+            row.predicted = row.position = at;
+            row.used = used;
+            o.peaks.push_back(row);
+        }
+        const hv::cli::FitLayers l = ChooseLayers(p, o);
+        std::vector<int> want;
+        for (int i = c.drawnFrom; i < c.drawnTo; ++i) want.push_back(i);
+        EXPECT_EQ(Drawn(l.curve), want) << c.what;
+        EXPECT_EQ(Drawn(l.background), want) << c.what;
+        EXPECT_EQ(Drawn(l.residual), want) << c.what;
+        if (!want.empty()) {
+            EXPECT_EQ(l.residual[static_cast<std::size_t>(want[0])], -2) << c.what;  // 10 under 12
+        }
+        EXPECT_EQ(l.fit, !want.empty()) << c.what;
+        EXPECT_EQ(l.residualPanel, !want.empty()) << c.what;
+        EXPECT_EQ(l.used, c.used) << c.what;
+        EXPECT_EQ(l.leftOut, c.leftOut) << c.what;
+        EXPECT_EQ(l.reflections, c.reflections) << c.what;
+    }
 }
 
 TEST(Plot, LabelsStayInsideInOrder)
 {
-    struct Case {
+    struct Spread {
         std::vector<double> at;
         double pitch, lo, hi;
         std::vector<double> want;
     } cases[] = {
-        {{10, 12, 14}, 5, 0, 100, {10, 15, 20}},          // pushed along
-        {{10, 30, 50}, 5, 0, 100, {10, 30, 50}},          // room enough: where the marks are
-        {{95, 97, 99}, 5, 0, 100, {90, 95, 100}},         // at the right edge: pushed back
-        {{1}, 5, 5, 100, {5}},                            // at the left edge
-        {{50, 50, 50, 50}, 40, 0, 100, {0, 20, 60, 100}}, // too many: inside, overlapping
+        {{10, 12, 14}, 5, 0, 100, {10, 15, 20}},           // pushed along
+        {{10, 30, 50}, 5, 0, 100, {10, 30, 50}},           // room enough: where the marks are
+        {{95, 97, 99}, 5, 0, 100, {90, 95, 100}},          // at the right edge: pushed back
+        {{1}, 5, 5, 100, {5}},                             // at the left edge
+        {{50, 50, 50, 50}, 40, 0, 100, {0, 20, 60, 100}},  // too many: inside, overlapping
         {{}, 5, 0, 100, {}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SpreadLabels(c.at, c.pitch, c.lo, c.hi), c.want);
-    }
-}
-
-// The height a PNG's header gives.
-unsigned PngHeight(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    unsigned char b[24] = {};
-    in.read(reinterpret_cast<char*>(b), sizeof b);
-    return (unsigned{b[20]} << 24) | (unsigned{b[21]} << 16) | (unsigned{b[22]} << 8) | b[23];
+    for (const Spread& c : cases) EXPECT_EQ(hv::cli::SpreadLabels(c.at, c.pitch, c.lo, c.hi), c.want);
 }
 
 // Named points make room for their names under the plot; numbered ones keep the old size.
@@ -134,24 +104,25 @@ TEST(Plot, SeriesNamesItsPoints)
     const char* keep = std::getenv("HV_PLOT_KEEP");  // a folder to look at the pictures in
     const fs::path dir = keep ? fs::path(keep) : fs::temp_directory_path() / ("hv_plot_" + std::to_string(getpid()));
     fs::create_directories(dir);
-    std::vector<hv::cli::SeriesPoint> points;
+    std::vector<hv::cli::SeriesPoint> points(12);
     for (int i = 0; i < 12; ++i) {
-        hv::cli::SeriesPoint p;
-        p.pGpa = 2 + 1.5 * i;
-        p.sigmaPGpa = 0.05 + 0.02 * i;
-        p.label = "run3/compression_" + std::to_string(100 + i) + ".chi";
-        points.push_back(p);
+        points[static_cast<std::size_t>(i)] = {2 + 1.5 * i, 0.05 + 0.02 * i, "run3/compression_" + std::to_string(100 + i) + ".chi"};
     }
-    points[4].pGpa = NAN;      // refused
-    points[7].flagged = true;  // a jump
-    points[7].pGpa = 30;
-    const std::string named = (dir / "named.png").string(), numbered = (dir / "numbered.png").string();
-    ASSERT_EQ(hv::cli::DrawSeries(named, hv::cli::PlotFormat::Png, points), "");
+    points[4].pGpa = NAN;  // refused
+    points[7] = {30, 0.1, points[7].label, true};  // a jump, flagged
+    const auto height = [&](const char* name) {
+        const std::string path = (dir / name).string();
+        EXPECT_EQ(hv::cli::DrawSeries(path, hv::cli::PlotFormat::Png, points), "");
+        std::ifstream in(path, std::ios::binary);
+        unsigned char b[24] = {};
+        in.read(reinterpret_cast<char*>(b), sizeof b);  // the PNG header's height, big-endian
+        return (unsigned{b[20]} << 24) | (unsigned{b[21]} << 16) | (unsigned{b[22]} << 8) | b[23];
+    };
+    const unsigned named = height("named.png");
+    EXPECT_GT(named, 600u);  // names of 27 characters read upwards
+    EXPECT_LT(named, 700u);
     for (auto& p : points) p.label.clear();
-    ASSERT_EQ(hv::cli::DrawSeries(numbered, hv::cli::PlotFormat::Png, points), "");
-    EXPECT_EQ(PngHeight(numbered), 500u);
-    EXPECT_GT(PngHeight(named), 500u + 100u);  // names of 27 characters read upwards
-    EXPECT_LT(PngHeight(named), 500u + 200u);
+    EXPECT_EQ(height("numbered.png"), 500u);
     if (!keep) fs::remove_all(dir);
 }
 
