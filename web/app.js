@@ -151,14 +151,22 @@
     rows.forEach((tr) => tr.classList.remove('bad'));
     const peaks = [];
     const used = [];
+    const columns = { hkl: [], d: [], sd: [] };
     for (const tr of rows) {
       const hkl = tr.querySelector('.hkl').value.trim(), d = plain(tr.querySelector('.d').value), sd = plain(tr.querySelector('.sd').value);
       if (!hkl && !d && !sd) continue;
       peaks.push(`${hkl}:${d}${sd ? ':' + sd : ''}`);
       used.push(tr);
+      columns.hkl.push(hkl);
+      columns.d.push(Number(d));
+      columns.sd.push(sd ? Number(sd) : null);
     }
-    const r = M.pressureCommand($('fit-standard').value, plain($('fit-t').value), peaks, plain($('fit-sigma-t').value));
-    if (r.out) out.textContent = shown(r.out);
+    const standard = $('fit-standard').value, t = plain($('fit-t').value), sigmaT = plain($('fit-sigma-t').value);
+    const r = M.pressureCommand(standard, t, peaks, sigmaT);
+    if (r.out) {
+      out.textContent = shown(pressureToSigma(r.out, () => api.fit(standard, Number(t), columns.hkl, columns.d, columns.sd,
+        sigmaT ? Number(sigmaT) : null)));
+    }
     if (r.err) {
       error.textContent = r.err;
       // A peak the command refuses on its own is the one to fix.
@@ -167,6 +175,25 @@
         if (bad >= 0) used[bad].classList.add('bad');
       }
     }
+  }
+
+  // The command writes P to the hundredth, as the window shows it; the page shows it to the
+  // decimal place of its sigma, taken from the same fit through the module's fit, and only
+  // where that fit agrees with the text (a temperature in kelvin, say, keeps the text).
+  function pressureToSigma(text, fit) {
+    const m = /^P {6}= (-?\d+(?:\.\d+)?) \+\/- (\S+) GPa$/m.exec(text);
+    if (!m) return text;
+    let fitted = null;
+    try {
+      fitted = fit();
+    } catch (e) {
+      return text;
+    }
+    if (!fitted || fitted.status === 'error' || !(fitted.sigma_p_gpa > 0)) return text;
+    const sigmaText = Number(m[2]);
+    if (Math.abs(fitted.p_gpa - Number(m[1])) > 0.005 + 1e-6 || Math.abs(fitted.sigma_p_gpa - sigmaText) > 0.051 * sigmaText) return text;
+    const pair = pressurePair(fitted);
+    return text.replace(m[0], `P      = ${pair.p} +/- ${pair.sigma} GPa`);
   }
 
   // ---- 3. Peak positions ----

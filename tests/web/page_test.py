@@ -7,6 +7,7 @@ comma as decimal separator, and a phone's width. Screenshots go to SHOT_DIR.
 import functools
 import http.server
 import pathlib
+import re
 import shutil
 import sys
 import tempfile
@@ -203,6 +204,10 @@ class Page(unittest.TestCase):
         out = self.text("fit-out")
         self.assertTrue(out.startswith("NaCl at 25 C, 2 peaks"), out)
         self.assertIn("a      = 5.50043 +/- ", out)
+        # P to the decimal place of its sigma: the command's 2.14 +/- 0.015 from the same fit.
+        p, sigma = re.search(r"^P {6}= (\S+) \+/- (\S+) GPa$", out, re.M).groups()
+        self.assertEqual(sigma, "0.015")
+        self.assertRegex(p, r"^2\.1[34]\d$")
         self.el("fit-add").click()
         self.assertEqual(self.active(), "")  # the new row's hkl box has the focus
         self.keys("210", Keys.TAB, "1.23")
