@@ -293,10 +293,27 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     // Text only: binary junk, UTF-16 and the like stop here, at the line of the first bad byte.
+    const auto binary = [&](std::size_t line, unsigned char c) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02x", c);
+        return Failed(name, line, std::string("binary data (byte ") + hex + "), not a text pattern");
+    };
+    bool nul = false;
+    {
+        std::size_t line = 1;
+        for (std::size_t i = 0; i < bytes.size() && !nul; ++i) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            if (c == '\n') ++line;
+            if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\v' && c != '\f') {
+                if (c != 0) return binary(line, c);
+                nul = true;
+            }
+        }
+    }
     // Fit2D pads its header fields with NUL bytes to a fixed length: NULs that only pad a
     // line's end are taken as blanks, until the first row of two or more numbers.
     std::vector<std::string_view> lines = Lines(bytes);
-    {
+    if (nul) {
         bool data = false;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             std::string_view& line = lines[i];
@@ -306,17 +323,13 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
             for (std::size_t k = 0; k < line.size(); ++k) {
                 const auto c = static_cast<unsigned char>(line[k]);
                 const bool padding = k >= text && c == 0 && !data;
-                if (c < 0x20 && c != '\t' && c != '\v' && c != '\f' && !padding) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "0x%02x", c);
-                    return Failed(name, i + 1, std::string("binary data (byte ") + hex + "), not a text pattern");
-                }
+                if (c < 0x20 && c != '\t' && c != '\v' && c != '\f' && !padding) return binary(i + 1, c);
             }
             if (padded) line = line.substr(0, text);
             std::string_view fields[kMaxFields];
             bool numeric = false;
             if (!data && Fields(line, fields, numeric) >= 2 && numeric) {
-                if (padded) return Failed(name, i + 1, "binary data (byte 0x00), not a text pattern");
+                if (padded) return binary(i + 1, 0);
                 data = true;
             }
         }
