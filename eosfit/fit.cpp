@@ -245,8 +245,9 @@ bool ParseParam(std::string_view text, int& param)
     return false;
 }
 
-Result Fit(std::span<const Point> points, const Options& o)
+Result Fit(std::span<const Point> given, const Options& o)
 {
+    std::span<const Point> points = given;
     Result out;
     out.form = o.form;
     out.nPoints = static_cast<int>(points.size());
@@ -318,6 +319,13 @@ Result Fit(std::span<const Point> points, const Options& o)
         m.value[j] = o.fixed[j] ? *o.fixed[j] : (!std::isnan(o.start[j]) ? o.start[j] : defaults[j]);
     }
     if (o.form == Form::BM2) m.value[kK0p] = 4;
+    // Points without a temperature are at the isotherm's own.
+    std::vector<Point> at;
+    if (!withT) {
+        at.assign(given.begin(), given.end());
+        for (Point& q : at) q.tK = m.base.t0;
+        points = at;
+    }
     Guess(points, m, o);
 
     std::vector<int> free;
