@@ -134,6 +134,7 @@ struct ReadOutcome {
     std::string error;
     std::vector<Point> points;
     bool hasTemperature = false;
+    bool inHeader = false;  // the error is the header's (a missing or doubled column)
 };
 ReadOutcome ReadPoints(std::string_view text);
 

@@ -58,6 +58,7 @@ ReadOutcome ReadPoints(std::string_view text)
     rows::CsvReader reader(source);
     reader.SetDelimiter(reader.GuessDelimiter());
     rows::Record r;
+    out.inHeader = true;
     if (reader.Next(r) != rows::CsvReader::Got::Record) {
         out.error = "no header line";
         return out;
@@ -87,6 +88,7 @@ ReadOutcome ReadPoints(std::string_view text)
         return out;
     }
     out.hasTemperature = at[kT] >= 0;
+    out.inHeader = false;
     for (;;) {
         const auto got = reader.Next(r);
         if (got == rows::CsvReader::Got::End) break;
