@@ -3,8 +3,6 @@
 #include "cli/eos_plot.h"
 #include "core/numbers.h"
 #include "eosfit/eosfit.h"
-#include "rows/csv.h"
-#include "rows/fields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,27 +111,6 @@ bool Options(const EosRequest& q, ef::Options& o, std::string& why)
     return true;
 }
 
-constexpr std::string_view kCsvHeader =
-    "form,n_points,v0,sigma_v0,k0,sigma_k0,k0p,sigma_k0p,k0pp,sigma_k0pp,gamma0,sigma_gamma0,q,sigma_q,"
-    "chi2,chi2_reduced,max_abs_residual_sigma,status,message\n";
-
-std::string CsvRow(const ef::Result& r, ef::Form form, std::size_t points)
-{
-    std::string line(ef::FormName(form));
-    line += "," + std::to_string(points);
-    for (int j = 0; j < ef::kParams; ++j) {
-        const auto ju = static_cast<std::size_t>(j);
-        rows::AppendNumber(line, r.ok && r.has[ju] ? r.value[ju] : kNone);
-        rows::AppendNumber(line, r.ok && r.refined[ju] ? r.sigma[ju] : kNone);
-    }
-    rows::AppendNumber(line, r.ok ? r.chi2 : kNone);
-    rows::AppendNumber(line, r.ok ? r.chi2Reduced : kNone);
-    rows::AppendNumber(line, r.ok ? r.maxAbsResidualSigma : kNone);
-    line += r.ok ? ",ok," : ",error,";
-    rows::AppendField(line, r.message);
-    return line + "\n";
-}
-
 std::string Summary(const ef::Result& r, const ef::Options& o)
 {
     std::string s = std::string(ef::FormName(r.form)) + " equation of state from " + std::to_string(r.nPoints) +
@@ -183,26 +160,6 @@ std::string Summary(const ef::Result& r, const ef::Options& o)
     return s;
 }
 
-// One row per point: where it came from, its residual and its F-f values.
-std::string ResidualRows(std::span<const ef::Point> points, const ef::Result& r)
-{
-    std::vector<double> isotherm(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        isotherm[i] = points[i].p - (r.thermal ? eos::ThermalPressure(r.params, points[i].v, points[i].tK) : 0);
-    }
-    const auto ff = ef::FfPoints(points, r.value[ef::kV0], isotherm);
-    std::string s = "line,v,p_gpa,p_fit_gpa,residual_gpa,sigma_eff_gpa,residual_sigma,f,sigma_f,F_gpa,sigma_F_gpa\n";
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        s += std::to_string(points[i].line);
-        for (double v : {points[i].v, points[i].p, r.pModel[i], r.residualP[i], r.sigmaEff[i], r.residualSigma[i],
-                         ff[i].f, ff[i].sigmaf, ff[i].F, ff[i].sigmaF}) {
-            rows::AppendNumber(s, v);
-        }
-        s += "\n";
-    }
-    return s;
-}
-
 bool ReadWhole(const std::string& path, std::string& text, std::string& why)
 {
     std::error_code ec;
@@ -247,14 +204,14 @@ EosOutput EosText(const EosRequest& q, const std::string& fileText)
         return out;
     }
     const ef::Result r = ef::Fit(read.points, o);
-    if (q.csv) out.out = std::string(kCsvHeader) + CsvRow(r, o.form, read.points.size());
+    if (q.csv) out.out = std::string(ef::kCsvHeader) + "\n" + ef::CsvRow(r, o.form, read.points.size());
     if (!r.ok) {
         out.err = q.file + ": " + r.message;
         out.status = 1;
         return out;
     }
     if (!q.csv) out.out = Summary(r, o);
-    if (!q.residuals.empty() && !WriteWhole(q.residuals, ResidualRows(read.points, r))) {
+    if (!q.residuals.empty() && !WriteWhole(q.residuals, ef::ResidualRows(read.points, r))) {
         out.err = "cannot write " + q.residuals;
         out.status = 1;
     }

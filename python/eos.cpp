@@ -110,11 +110,7 @@ Curves Compute(const std::vector<ef::Point>& pts, const ef::Result& r)
         c.temperatures.push_back(t);
         for (double v : c.v) c.p.push_back(hv::eos::Pressure(r.params, v, t));
     }
-    std::vector<double> iso(pts.size());
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-        iso[i] = pts[i].p - (r.thermal ? hv::eos::ThermalPressure(r.params, pts[i].v, pts[i].tK) : 0);
-    }
-    c.ff = ef::FfPoints(pts, r.value[ef::kV0], iso);
+    c.ff = ef::FfPoints(pts, r.value[ef::kV0], ef::IsothermPressures(pts, r));
     for (double v : c.v) {
         const double f = (std::pow(r.value[ef::kV0] / v, 2.0 / 3) - 1) / 2;
         c.f.push_back(f);
