@@ -4,6 +4,7 @@
 #include "rows/commands.h"
 #include "rows/csv.h"
 #include "cli/pattern_command.h"
+#include "cli/eos_command.h"
 #include "core/units.h"
 
 #include <CLI/CLI.hpp>
@@ -134,6 +135,12 @@ Patterns:
   sigma_t, wavelength and standard. A bad file is an error row; the others are computed all
   the same. Run "hivarnisse-calc pattern --help" for every option.
 
+Equations of state:
+  hivarnisse-calc eos fits a sample's V0, K0, K0' (K0'', and for P-V-T data gamma0 and q)
+  to a CSV of measured p_gpa, sigma_p_gpa, v, sigma_v (optionally t_c, sigma_t), weighting by
+  the uncertainties of both P and V. Run "hivarnisse-calc eos --help" for the columns, forms
+  and outputs.
+
 Exit status:
   0  every answer computed (warnings included)
   1  pressure, spacing: the model gives no answer; batch, pattern: some rows are errors
@@ -199,6 +206,44 @@ Examples:
       --plot fits run/*.xy > pressures.csv
   hivarnisse-calc pattern --list heating.csv --standard NaCl --sigma-t 5 > pressures.csv
   hivarnisse-calc pattern --standard CsCl --temperature 25 --x-unit kev --two-theta-fixed 9 ed.dat)";
+
+const char* const kEosHelp = R"(Fits a sample's equation of state to its measured pressures and volumes, weighting every
+point by the uncertainties of both: sigma_eff^2 = sigma_P^2 + (K(V)/V sigma_V)^2, plus
+(dP/dT sigma_T)^2 with temperatures, recomputed from the parameters until the fit settles.
+
+Input: CSV (comma or tab) with a header naming, in any order and letter case, p_gpa,
+sigma_p_gpa, v (or volume), sigma_v, and optionally t_c (degrees Celsius, or kelvin with a
+trailing K) and sigma_t (kelvin). Other columns are passed over: the rows the pattern command
+writes read as they are once v and sigma_v columns are added. A missing sigma column means
+no uncertainty in that quantity; a given sigma must be positive. Volumes in any unit, V0 in
+the same.
+
+Forms: BM2 (K0' = 4), BM3, BM4 and Vinet, at the data's one temperature. With --theta0 the
+fit is P-V-T: the isotherm at T0 (--t0, default 300K) plus a Mie-Grueneisen-Debye thermal
+pressure, gamma0 and q refined; --z formula units per cell and --atoms per formula unit
+(volumes per cell in cubic angstrom). Parameters v0, k0, k0p, k0pp, gamma0, q; --fix
+NAME=VALUE (repeatable) holds one at a value.
+
+Output: the parameters with standard uncertainties and their correlations, chi-square, its
+reduced value and the largest |residual|/sigma_eff. The uncertainties come from the given
+sigmas, multiplied by sqrt(reduced chi-square) when that is above 1. With --csv one header
+line and one row:
+  form,n_points,v0,sigma_v0,k0,sigma_k0,k0p,sigma_k0p,k0pp,sigma_k0pp,gamma0,sigma_gamma0,
+  q,sigma_q,chi2,chi2_reduced,max_abs_residual_sigma,status,message
+(empty where the form has no such parameter; a fixed one has its value and an empty sigma).
+--residuals FILE: per point line,v,p_gpa,p_fit_gpa,residual_gpa,sigma_eff_gpa,residual_sigma,
+f,sigma_f,F_gpa,sigma_F_gpa. --plot DIR: eos_pv (P-V with both error bars, the curve and the
+residuals), eos_ff (F-f with F's uncertainty and the fitted isotherm) and eos_ellipse (K0-K0'
+at 68.3 % and 95.4 %), PNG or SVG with --plot-format svg.
+
+Exit status 0 fitted, 1 the fit failed or a row is bad (the reason, naming the line, on
+standard error; with --csv the row has status error), 2 usage error, an unreadable file or a
+missing column.
+
+Examples:
+  hivarnisse-calc eos mgo.csv --form BM3
+  hivarnisse-calc eos mgo.csv --form BM3 --fix k0p=4 --csv
+  hivarnisse-calc eos au_hot.csv --form Vinet --theta0 170 --z 4 --atoms 1 --plot figs)";
 
 int Fail(const std::string& why, int status)
 {
@@ -321,6 +366,23 @@ int main(int argc, char** argv)
         ->capture_default_str()
         ->check(CLI::Range(0u, 1024u));
 
+    hv::cli::EosRequest eq;
+    CLI::App* eosApp = app.add_subcommand("eos", "A sample's equation of state from pressures and volumes")
+                           ->footer(kEosHelp);
+    eosApp->add_option("file", eq.file, "CSV with p_gpa, sigma_p_gpa, v, sigma_v[, t_c, sigma_t]")
+        ->type_name("FILE")
+        ->required();
+    eosApp->add_option("--form", eq.form, "BM2, BM3, BM4 or Vinet")->type_name("FORM")->capture_default_str();
+    eosApp->add_option("--fix", eq.fix, "Hold a parameter: v0, k0, k0p, k0pp, gamma0, q")->type_name("NAME=VALUE");
+    eosApp->add_option("--theta0", eq.theta0, "Debye temperature in K: a P-V-T fit with MGD")->type_name("K");
+    eosApp->add_option("--t0", eq.t0, "Reference temperature, Celsius or kelvin with K (300K)")->type_name("T");
+    eosApp->add_option("--z", eq.z, "Formula units per cell (P-V-T)")->type_name("Z");
+    eosApp->add_option("--atoms", eq.atoms, "Atoms per formula unit (P-V-T)")->type_name("N");
+    eosApp->add_flag("--csv", eq.csv, "One CSV row instead of the summary");
+    eosApp->add_option("--residuals", eq.residuals, "Write every point's residual to this CSV file")->type_name("FILE");
+    eosApp->add_option("--plot", eq.plot, "Write the pictures into this directory")->type_name("DIR");
+    eosApp->add_option("--plot-format", eq.plotFormat, "png or svg")->type_name("FMT")->capture_default_str();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -338,5 +400,6 @@ int main(int argc, char** argv)
         return Finish(out, err, status);
     }
     if (pat->parsed()) return hv::cli::RunPatternCommand(tq);
+    if (eosApp->parsed()) return hv::cli::RunEosCommand(eq);
     return Batch(file, jobs);
 }

@@ -15,78 +15,46 @@
 
 namespace hv::cli {
 
-namespace {
+namespace draw {
 
 constexpr const char* kFont = "DejaVu Sans";
 
-struct Colour {
-    double r, g, b;
-};
-constexpr Colour kInk{0.1, 0.1, 0.1};
-constexpr Colour kData{0.35, 0.35, 0.35};
-constexpr Colour kFitColour{0.84, 0.15, 0.16};
-constexpr Colour kBackground{0.12, 0.35, 0.80};
-constexpr Colour kUsed{0.10, 0.55, 0.20};
-constexpr Colour kLeftOut{0.93, 0.49, 0.05};
-constexpr Colour kError{0.75, 0.05, 0.05};
-constexpr Colour kGrid{0.88, 0.88, 0.88};
-
-void SetColour(cairo_t* cr, Colour c, double alpha = 1)
+void SetColour(cairo_t* cr, Colour c, double alpha)
 {
     cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
 }
 
-// A surface of either kind, finished on destruction; Finish says whether writing worked.
-class Canvas {
-public:
-    Canvas(const std::string& path, PlotFormat format, int width, int height) : path_(path), format_(format)
-    {
-        surface_ = format == PlotFormat::Svg ? cairo_svg_surface_create(path.c_str(), width, height)
-                                             : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-        cr_ = cairo_create(surface_);
-        cairo_set_source_rgb(cr_, 1, 1, 1);
-        cairo_paint(cr_);
-        cairo_select_font_face(cr_, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    }
-    ~Canvas()
-    {
-        cairo_destroy(cr_);
-        cairo_surface_destroy(surface_);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
+Canvas::Canvas(const std::string& path, PlotFormat format, int width, int height) : path_(path), format_(format)
+{
+    surface_ = format == PlotFormat::Svg ? cairo_svg_surface_create(path.c_str(), width, height)
+                                         : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    cr_ = cairo_create(surface_);
+    cairo_set_source_rgb(cr_, 1, 1, 1);
+    cairo_paint(cr_);
+    cairo_select_font_face(cr_, kFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+}
 
-    cairo_t* cr() const { return cr_; }
+Canvas::~Canvas()
+{
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+}
 
-    std::string Finish()
-    {
-        cairo_status_t status = cairo_status(cr_);
-        if (status == CAIRO_STATUS_SUCCESS) {
-            if (format_ == PlotFormat::Png) {
-                cairo_surface_flush(surface_);
-                status = cairo_surface_write_to_png(surface_, path_.c_str());
-            } else {
-                cairo_surface_finish(surface_);
-                status = cairo_surface_status(surface_);
-            }
+std::string Canvas::Finish()
+{
+    cairo_status_t status = cairo_status(cr_);
+    if (status == CAIRO_STATUS_SUCCESS) {
+        if (format_ == PlotFormat::Png) {
+            cairo_surface_flush(surface_);
+            status = cairo_surface_write_to_png(surface_, path_.c_str());
+        } else {
+            cairo_surface_finish(surface_);
+            status = cairo_surface_status(surface_);
         }
-        if (status == CAIRO_STATUS_SUCCESS) return {};
-        return "cannot write the picture " + path_ + ": " + cairo_status_to_string(status);
     }
-
-private:
-    std::string path_;
-    PlotFormat format_;
-    cairo_surface_t* surface_ = nullptr;
-    cairo_t* cr_ = nullptr;
-};
-
-// A linear map from data to device coordinates.
-struct Axis {
-    double lo, hi;      // data
-    double from, to;    // device
-    double operator()(double v) const { return from + (v - lo) / (hi - lo) * (to - from); }
-};
+    if (status == CAIRO_STATUS_SUCCESS) return {};
+    return "cannot write the picture " + path_ + ": " + cairo_status_to_string(status);
+}
 
 // Widens an empty or degenerate range so that it maps to something.
 void Widen(double& lo, double& hi, double margin)
@@ -107,12 +75,6 @@ void Widen(double& lo, double& hi, double margin)
 }
 
 // Ticks at 1, 2 or 5 times a power of ten, about `want` of them.
-struct Ticks {
-    double first = 0, step = 1;
-    int count = 0;
-    int decimals = 0;
-};
-
 Ticks NiceTicks(double lo, double hi, int want)
 {
     Ticks t;
@@ -145,9 +107,7 @@ double TextWidth(cairo_t* cr, const std::string& text)
     return e.x_advance;
 }
 
-enum class Align { Left, Centre, Right };
-
-void Text(cairo_t* cr, double x, double y, const std::string& text, Align align = Align::Left)
+void Text(cairo_t* cr, double x, double y, const std::string& text, Align align)
 {
     const double w = TextWidth(cr, text);
     cairo_move_to(cr, align == Align::Left ? x : align == Align::Centre ? x - w / 2 : x - w, y);
@@ -166,7 +126,6 @@ std::string Fitted(cairo_t* cr, std::string text, double width)
     return text + "…";
 }
 
-// The text in lines of at most width, broken at blanks; the last of maxLines cut to fit.
 std::vector<std::string> Wrapped(cairo_t* cr, const std::string& text, double width, std::size_t maxLines)
 {
     std::vector<std::string> lines;
@@ -185,7 +144,7 @@ std::vector<std::string> Wrapped(cairo_t* cr, const std::string& text, double wi
     return lines;
 }
 
-void Font(cairo_t* cr, double size, bool bold = false)
+void Font(cairo_t* cr, double size, bool bold)
 {
     cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, size);
@@ -207,8 +166,7 @@ void Frame(cairo_t* cr, double left, double top, double right, double bottom)
 }
 
 // Tick marks and labels of a horizontal axis at y (labels below when labelled).
-void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false,
-            double labelY = kNone)
+void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole, double labelY)
 {
     if (std::isnan(labelY)) labelY = bottom + 17;
     Ticks t = NiceTicks(x.lo, x.hi, 8);
@@ -277,6 +235,12 @@ void Curve(cairo_t* cr, const Axis& x, const Axis& y, const std::vector<double>&
     }
     cairo_stroke(cr);
 }
+
+}  // namespace draw
+
+using namespace draw;
+
+namespace {
 
 std::string AxisLabel(XUnit unit)
 {

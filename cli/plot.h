@@ -4,6 +4,8 @@
 
 #include "pattern/pattern.h"
 
+#include <cairo.h>
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,5 +60,78 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
 // Frees what cairo and fontconfig keep for the whole process (font caches), once no picture
 // is being drawn any more: the program ends with nothing left allocated.
 void ReleasePlotCaches();
+
+// The drawing pieces every picture of the program shares, so that they all look alike.
+namespace draw {
+
+struct Colour {
+    double r, g, b;
+};
+constexpr Colour kInk{0.1, 0.1, 0.1};
+constexpr Colour kData{0.35, 0.35, 0.35};
+constexpr Colour kFitColour{0.84, 0.15, 0.16};
+constexpr Colour kBackground{0.12, 0.35, 0.80};
+constexpr Colour kUsed{0.10, 0.55, 0.20};
+constexpr Colour kLeftOut{0.93, 0.49, 0.05};
+constexpr Colour kError{0.75, 0.05, 0.05};
+constexpr Colour kGrid{0.88, 0.88, 0.88};
+
+void SetColour(cairo_t* cr, Colour c, double alpha = 1);
+
+// A surface of either kind, finished on destruction; Finish says whether writing worked.
+class Canvas {
+public:
+    Canvas(const std::string& path, PlotFormat format, int width, int height);
+    ~Canvas();
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    cairo_t* cr() const { return cr_; }
+    std::string Finish();
+
+private:
+    std::string path_;
+    PlotFormat format_;
+    cairo_surface_t* surface_ = nullptr;
+    cairo_t* cr_ = nullptr;
+};
+
+// A linear map from data to device coordinates.
+struct Axis {
+    double lo, hi;      // data
+    double from, to;    // device
+    double operator()(double v) const { return from + (v - lo) / (hi - lo) * (to - from); }
+};
+
+// Widens an empty or degenerate range by margin of its width (or 5 % of its value).
+void Widen(double& lo, double& hi, double margin);
+
+struct Ticks {
+    double first = 0, step = 1;
+    int count = 0;
+    int decimals = 0;
+};
+
+enum class Align { Left, Centre, Right };
+
+double TextWidth(cairo_t* cr, const std::string& text);
+void Text(cairo_t* cr, double x, double y, const std::string& text, Align align = Align::Left);
+// The text cut with an ellipsis to fit width.
+std::string Fitted(cairo_t* cr, std::string text, double width);
+// The text in lines of at most width, broken at blanks; the last of maxLines cut to fit.
+std::vector<std::string> Wrapped(cairo_t* cr, const std::string& text, double width, std::size_t maxLines);
+void Font(cairo_t* cr, double size, bool bold = false);
+void Line(cairo_t* cr, double x0, double y0, double x1, double y1);
+void Frame(cairo_t* cr, double left, double top, double right, double bottom);
+// Grid lines, tick marks and (for x, when labels) tick labels, at labelY (NaN: just below bottom).
+void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false,
+            double labelY = kNone);
+void YTicks(cairo_t* cr, const Axis& y, double left, double right, int want);
+// Text read from bottom to top, centred on (x, y).
+void VerticalText(cairo_t* cr, double x, double y, const std::string& text);
+// A polyline through the finite points; a NaN breaks it.
+void Curve(cairo_t* cr, const Axis& x, const Axis& y, const std::vector<double>& xs, const std::vector<double>& ys);
+
+}  // namespace draw
 
 }  // namespace hv::cli
