@@ -5,8 +5,8 @@
 # file for the package's dependencies, lintian to check it. "sh setup.sh test" adds what
 # "make test" needs beyond the build: the web page's build (emscripten, Node, Chart.js,
 # fast_float and Dragonbox for libc++'s missing floating-point charconv) and its test in
-# headless Chromium (chromium, chromium-driver, python3-selenium), and matplotlib for the
-# test of a pattern result's plot.
+# headless Chromium (chromium, chromium-driver, python3-selenium), matplotlib for the
+# test of a pattern result's plot and scipy for the check of the equation-of-state fit.
 set -e
 # appstream and man-db: the tests validate the AppStream metadata and the manual page.
 PKGS="make cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev qt6-base-dev fonts-liberation appstream man-db"
@@ -21,8 +21,9 @@ PKGS="$PKGS python3-dev pybind11-dev python3-numpy python3-pytest"
 [ "${1:-}" = package ] && PKGS="$PKGS dpkg-dev file lintian"
 [ "${1:-}" = test ] && PKGS="$PKGS emscripten nodejs libjs-chart.js libfast-float-dev libdragonbox-dev"
 [ "${1:-}" = test ] && PKGS="$PKGS chromium chromium-driver python3-selenium"
-# matplotlib: the test of a pattern result's plot.
-[ "${1:-}" = test ] && PKGS="$PKGS python3-matplotlib"
+# matplotlib: the test of a pattern result's plot; scipy: the independent check of the
+# equation-of-state fit by orthogonal distance regression.
+[ "${1:-}" = test ] && PKGS="$PKGS python3-matplotlib python3-scipy"
 
 missing=""
 for p in $PKGS; do

@@ -67,14 +67,14 @@ EosOutput EosText(const EosRequest& q, const std::string& fileText)
         return out;
     }
     const ef::Result r = ef::Fit(read.points, o);
-    if (q.csv) out.out = std::string(rows::kEosCsvHeader) + "\n" + rows::EosCsvRow(r, o.form, read.points.size());
+    if (q.csv) out.out = std::string(ef::kCsvHeader) + "\n" + ef::CsvRow(r, o.form, read.points.size());
     if (!r.ok) {
         out.err = q.file + ": " + r.message;
         out.status = 1;
         return out;
     }
     if (!q.csv) out.out = rows::EosSummary(r, o);
-    if (!q.residuals.empty() && !WriteWhole(q.residuals, rows::EosResidualRows(read.points, r))) {
+    if (!q.residuals.empty() && !WriteWhole(q.residuals, ef::ResidualRows(read.points, r))) {
         out.err = "cannot write " + q.residuals;
         out.status = 1;
     }

@@ -167,10 +167,7 @@ std::string DrawEosFf(const std::string& path, PlotFormat format, std::span<cons
     Title(cr, "F-f: normalised stress against Eulerian strain", r);
 
     // P-V-T points on the isotherm: their thermal pressure taken off.
-    std::vector<double> iso(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        iso[i] = points[i].p - (r.thermal ? eos::ThermalPressure(r.params, points[i].v, points[i].tK) : 0);
-    }
+    const std::vector<double> iso = ef::IsothermPressures(points, r);
     const double v0 = r.value[ef::kV0];
     const auto ff = ef::FfPoints(points, v0, iso);
     double fLo = 0, fHi = -HUGE_VAL, yLo = HUGE_VAL, yHi = -HUGE_VAL;

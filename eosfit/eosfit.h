@@ -138,4 +138,18 @@ struct ReadOutcome {
 };
 ReadOutcome ReadPoints(std::string_view text);
 
+// What every face writes of a fit, byte for byte alike: the header and the one row of
+// parameters (numbers as the shortest text that reads back the same, empty where the form
+// has no such parameter or it is fixed (sigma) or the fit failed), ...
+constexpr std::string_view kCsvHeader =
+    "form,n_points,v0,sigma_v0,k0,sigma_k0,k0p,sigma_k0p,k0pp,sigma_k0pp,gamma0,sigma_gamma0,q,sigma_q,"
+    "chi2,chi2_reduced,max_abs_residual_sigma,status,message";
+std::string CsvRow(const Result& result, Form form, std::size_t points);
+// ... and the header and one row per point: its line, residual and F-f values.
+constexpr std::string_view kResidualHeader =
+    "line,v,p_gpa,p_fit_gpa,residual_gpa,sigma_eff_gpa,residual_sigma,f,sigma_f,F_gpa,sigma_F_gpa";
+std::string ResidualRows(std::span<const Point> points, const Result& result);
+// The points' pressures on the isotherm: for P-V-T the thermal pressure taken off.
+std::vector<double> IsothermPressures(std::span<const Point> points, const Result& result);
+
 }  // namespace hv::eosfit

@@ -314,9 +314,24 @@ Result Fit(std::span<const Point> given, const Options& o)
     if (o.fixed[kV0] && !(*o.fixed[kV0] > 0)) return Refuse(out, "V0 must be positive");
     if (o.fixed[kK0] && !(*o.fixed[kK0] > 0)) return Refuse(out, "K0 must be positive");
 
+    // BM4's K0'' is poorly determined far from V0: start it from the BM3 solution, where the
+    // f^2 term vanishes, rather than from guesses.
+    Options from = o;
+    if (o.form == Form::BM4 && !o.fixed[kK0pp] && std::isnan(o.start[kK0pp])) {
+        Options bm3 = o;
+        bm3.form = Form::BM3;
+        const Result r3 = Fit(given, bm3);
+        if (r3.ok) {
+            for (int j : {kV0, kK0, kK0p, kGamma0, kQ}) {
+                if (std::isnan(from.start[static_cast<std::size_t>(j)]) && r3.refined[static_cast<std::size_t>(j)]) {
+                    from.start[static_cast<std::size_t>(j)] = r3.value[static_cast<std::size_t>(j)];
+                }
+            }
+        }
+    }
     const std::array<double, kParams> defaults{kNaN, kNaN, 4, kNaN, 1.5, 1};
     for (std::size_t j = 0; j < kParams; ++j) {
-        m.value[j] = o.fixed[j] ? *o.fixed[j] : (!std::isnan(o.start[j]) ? o.start[j] : defaults[j]);
+        m.value[j] = o.fixed[j] ? *o.fixed[j] : (!std::isnan(from.start[j]) ? from.start[j] : defaults[j]);
     }
     if (o.form == Form::BM2) m.value[kK0p] = 4;
     // Points without a temperature are at the isotherm's own.
@@ -326,7 +341,7 @@ Result Fit(std::span<const Point> given, const Options& o)
         for (Point& q : at) q.tK = m.base.t0;
         points = at;
     }
-    Guess(points, m, o);
+    Guess(points, m, from);
 
     std::vector<int> free;
     for (int j = 0; j < kParams; ++j) {
@@ -368,7 +383,9 @@ Result Fit(std::span<const Point> given, const Options& o)
         functor.Set(x);
         if (status == Eigen::LevenbergMarquardtSpace::ImproperInputParameters ||
             status == Eigen::LevenbergMarquardtSpace::TooManyFunctionEvaluation || !x.allFinite()) {
-            return Refuse(out, "the fit did not converge");
+            return Refuse(out, status == Eigen::LevenbergMarquardtSpace::TooManyFunctionEvaluation
+                                   ? "the fit did not converge: the least squares ran out of steps"
+                                   : "the fit did not converge: the parameters left the numbers");
         }
         functor.Central(x, jac);
         const Eigen::MatrixXd jtj = jac.transpose() * jac;

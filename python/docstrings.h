@@ -14,6 +14,7 @@ The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arra
   Kolvane(istd, tcel, vdiff)                                   the equation of state, kbar
   read_pattern(path)                                           an integrated pattern file
   fit_pattern(standard, t_c, x, intensity, ...)                its standard's peaks, a pressure
+  fit_eos(p, v, *, sigma_p=None, sigma_v=None, form="BM3", ...) a sample's equation of state
 
 Temperatures are in degrees Celsius, spacings and lattice parameters in angstrom, pressures
 in GPa. pressure and fit also take the peaks as measured instead of d: two_theta= (degrees)
@@ -281,5 +282,54 @@ Draws the pattern, the fitted profile and background and a tick for every predic
 reflection (used ones solid green, left-out ones dashed orange) with its hkl. Without ax it
 makes a figure with a residual panel below and returns the upper axes. Needs matplotlib
 (ImportError with what to install otherwise).)";
+
+constexpr const char* kFitEos = R"(fit_eos(p, v, *, sigma_p=None, sigma_v=None, t_c=None, sigma_t=None, form="BM3", fix=None, theta0=None, t0_c=None, z=1, atoms=1) -> EosResult
+
+Fits a sample's equation of state to measured pressures (GPa) and volumes (any unit, V0 in
+the same), as hivarnisse-calc eos does: the same numbers for the same points.
+
+p, v             one-dimensional arrays of the same length.
+sigma_p, sigma_v their standard uncertainties, arrays or one number for all; None: none in
+                 that quantity. Given ones must be positive; every point needs one of them.
+t_c, sigma_t     temperatures in degrees Celsius and their uncertainty in kelvin.
+form             'BM2' (K0' = 4), 'BM3', 'BM4' or 'Vinet'.
+fix              {name: value} for parameters held: v0, k0, k0p, k0pp, gamma0, q.
+theta0           Debye temperature in K: a P-V-T fit, the isotherm at t0_c (default 300 K)
+                 plus a Mie-Grueneisen-Debye thermal pressure, gamma0 and q refined; z
+                 formula units per cell and atoms per formula unit (volumes per cell in
+                 cubic angstrom).
+
+Each point is weighted by its effective variance sigma_P^2 + (K(V)/V sigma_V)^2 (+ (dP/dT
+sigma_T)^2), recomputed from the parameters until the fit settles. The sigmas come from the
+given uncertainties, multiplied by sqrt(chi2_reduced) when that is above 1. Bad points,
+fewer points than refined parameters and a fit that does not converge raise ValueError that
+says why (naming the point, counted from 1). The fit runs without holding the GIL; results
+pickle.
+
+>>> import numpy as np
+>>> v = 74.7 * np.linspace(1, 0.8, 8)
+>>> f = ((74.7 / v) ** (2 / 3) - 1) / 2
+>>> p = 3 * 160 * f * (1 + 2 * f) ** 2.5
+>>> r = hivarnisse.fit_eos(p, v, sigma_p=0.1, sigma_v=0.02, form="BM2")
+>>> print(r.form, round(r.params["v0"], 6), round(r.params["k0"], 4), r.refined)
+BM2 74.7 160.0 ('v0', 'k0'))";
+
+constexpr const char* kEosResult = R"(What fit_eos() returns.
+
+form, n_points, n_refined; params and sigmas: dicts by name (v0, k0, k0p, and k0pp, gamma0, q
+where the fit has them), a fixed parameter's sigma NaN; refined: the names of the refined
+parameters, the order of covariance and correlation (numpy arrays); chi2, chi2_reduced (NaN
+with as many points as parameters), max_abs_residual_sigma.
+Per point (numpy arrays): p, sigma_p, v, sigma_v, t_c, p_fit, residual_p (p - p_fit),
+sigma_eff, residual_sigma (residual_p / sigma_eff), and the F-f values f, sigma_f, F,
+sigma_F (for P-V-T on the isotherm: the thermal pressure taken off).
+For plots: curve_v with curve_p (one row per temperature in curve_t_c), curve_f and curve_F,
+ellipse_68 and ellipse_95 (K0, K0' points, shape (n, 2), empty unless both are refined).)";
+
+constexpr const char* kEosPlot = R"(plot(kind="pv", ax=None) -> matplotlib Axes
+
+kind 'pv': P against V with both error bars and the fitted curve, a residual panel below
+when no ax is given; 'ff': the F-f plot with error bars and the fitted isotherm; 'ellipse':
+the K0-K0' confidence ellipses at 68.3 % and 95.4 %. Needs matplotlib.)";
 
 }  // namespace doc

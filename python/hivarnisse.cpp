@@ -734,6 +734,8 @@ py::dict AsDict(const PyResult& r)
 
 // python/pattern.cpp: read_pattern, fit_pattern and their results.
 void RegisterPattern(py::module_& m);
+// python/eos.cpp: fit_eos and its result.
+void RegisterEos(py::module_& m);
 
 PYBIND11_MODULE(hivarnisse, m)
 {
@@ -778,4 +780,5 @@ PYBIND11_MODULE(hivarnisse, m)
           "wavelength"_a = py::none(), "max_n"_a = 20);
     m.def("Kolvane", &Kolvane, doc::kKolvane, "istd"_a, "tcel"_a, "vdiff"_a);
     RegisterPattern(m);
+    RegisterEos(m);
 }

@@ -1,9 +1,6 @@
 #include "rows/eos_rows.h"
 
-#include "core/eos.h"
 #include "core/numbers.h"
-#include "rows/csv.h"
-#include "rows/fields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -103,23 +100,6 @@ bool ReadEosOptions(const EosSettings& q, ef::Options& o, std::string& why)
     return true;
 }
 
-std::string EosCsvRow(const ef::Result& r, ef::Form form, std::size_t points)
-{
-    std::string line(ef::FormName(form));
-    line += "," + std::to_string(points);
-    for (int j = 0; j < ef::kParams; ++j) {
-        const auto ju = static_cast<std::size_t>(j);
-        AppendNumber(line, r.ok && r.has[ju] ? r.value[ju] : kNone);
-        AppendNumber(line, r.ok && r.refined[ju] ? r.sigma[ju] : kNone);
-    }
-    AppendNumber(line, r.ok ? r.chi2 : kNone);
-    AppendNumber(line, r.ok ? r.chi2Reduced : kNone);
-    AppendNumber(line, r.ok ? r.maxAbsResidualSigma : kNone);
-    line += r.ok ? ",ok," : ",error,";
-    AppendField(line, r.message);
-    return line + "\n";
-}
-
 std::string EosSummary(const ef::Result& r, const ef::Options& o)
 {
     std::string s = std::string(ef::FormName(r.form)) + " equation of state from " + std::to_string(r.nPoints) +
@@ -134,7 +114,7 @@ std::string EosSummary(const ef::Result& r, const ef::Options& o)
         if (!r.has[ju]) continue;
         char label[16];
         std::snprintf(label, sizeof label, "  %-8s", std::string(ef::ParamLabel(j)).c_str());
-        s += label + (r.refined[ju] ? WithSigma(r.value[ju], r.sigma[ju]) : WithSigma(r.value[ju], kNone) + " (fixed)");
+        s += label + (r.refined[ju] ? WithSigma(r.value[ju], r.sigma[ju]) : WithSigma(r.value[ju], ef::kNaN) + " (fixed)");
         s += "\n";
     }
     s += "chi2 = " + Printf("%.6g", r.chi2);
@@ -165,25 +145,6 @@ std::string EosSummary(const ef::Result& r, const ef::Options& o)
             }
             s += "\n";
         }
-    }
-    return s;
-}
-
-std::string EosResidualRows(std::span<const ef::Point> points, const ef::Result& r)
-{
-    std::vector<double> isotherm(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        isotherm[i] = points[i].p - (r.thermal ? eos::ThermalPressure(r.params, points[i].v, points[i].tK) : 0);
-    }
-    const auto ff = ef::FfPoints(points, r.value[ef::kV0], isotherm);
-    std::string s = "line,v,p_gpa,p_fit_gpa,residual_gpa,sigma_eff_gpa,residual_sigma,f,sigma_f,F_gpa,sigma_F_gpa\n";
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        s += std::to_string(points[i].line);
-        for (double v : {points[i].v, points[i].p, r.pModel[i], r.residualP[i], r.sigmaEff[i], r.residualSigma[i],
-                         ff[i].f, ff[i].sigmaf, ff[i].F, ff[i].sigmaF}) {
-            AppendNumber(s, v);
-        }
-        s += "\n";
     }
     return s;
 }

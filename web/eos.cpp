@@ -1,6 +1,6 @@
-// A sample's equation of state in the page: the fitting library reads and fits, rows/eos_rows
-// writes the summary, the row and the residuals of "hivarnisse-calc eos" byte for byte; this
-// file converts, and samples the curves the charts draw.
+// A sample's equation of state in the page: the fitting library reads, fits and writes the row
+// and residuals of "hivarnisse-calc eos", rows/eos_rows reads its options and writes its
+// summary; this file converts, and samples the curves the charts draw.
 #include "core/eos.h"
 #include "eosfit/eosfit.h"
 #include "rows/eos_rows.h"
@@ -81,10 +81,7 @@ val PvCurves(std::span<const ef::Point> points, const ef::Result& r)
 // line through them and the fitted isotherm drawn on the same axes.
 val FfChart(std::span<const ef::Point> points, const ef::Result& r)
 {
-    std::vector<double> iso(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        iso[i] = points[i].p - (r.thermal ? hv::eos::ThermalPressure(r.params, points[i].v, points[i].tK) : 0);
-    }
+    const std::vector<double> iso = ef::IsothermPressures(points, r);
     const double v0 = r.value[ef::kV0];
     const std::vector<ef::FfPoint> ff = ef::FfPoints(points, v0, iso);
     std::vector<double> f, sf, F, sF;
@@ -204,7 +201,7 @@ val FitEos(const std::string& text, val fields)
         return out;
     }
     const ef::Result r = ef::Fit(read.points, o);
-    out.set("csv", std::string(hv::rows::kEosCsvHeader) + "\n" + hv::rows::EosCsvRow(r, o.form, read.points.size()));
+    out.set("csv", std::string(ef::kCsvHeader) + "\n" + ef::CsvRow(r, o.form, read.points.size()));
     out.set("ok", r.ok);
     out.set("message", r.message);
     out.set("form", std::string(ef::FormName(o.form)));
@@ -212,7 +209,7 @@ val FitEos(const std::string& text, val fields)
     if (!r.ok) return out;
 
     out.set("summary", hv::rows::EosSummary(r, o));
-    out.set("residuals", hv::rows::EosResidualRows(read.points, r));
+    out.set("residuals", ef::ResidualRows(read.points, r));
     out.set("thermal", r.thermal);
     out.set("n_refined", r.nRefined);
     out.set("chi2", r.chi2);
