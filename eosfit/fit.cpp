@@ -358,7 +358,6 @@ Result Fit(std::span<const Point> given, const Options& o)
     Eigen::VectorXd x(np);
     for (int j = 0; j < np; ++j) x[j] = m.value[static_cast<std::size_t>(free[static_cast<std::size_t>(j)])];
     Eigen::MatrixXd jac(out.nPoints, np);
-    Eigen::VectorXd res(out.nPoints);
     Eigen::MatrixXd cov;
     bool settled = false;
 

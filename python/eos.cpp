@@ -31,7 +31,7 @@ std::vector<double> Vector(const char* name, const py::object& value, std::size_
 {
     const py::array_t<double, py::array::c_style | py::array::forcecast> a =
         py::module_::import("numpy").attr("asarray")(value, "dtype"_a = "float64");
-    if (a.ndim() == 0 && n > 0) return std::vector<double>(n, *a.data());
+    if (a.ndim() == 0 && n != SIZE_MAX) return std::vector<double>(n, *a.data());
     if (a.ndim() != 1) {
         throw py::value_error(std::string(name) + " must be one-dimensional, not of " + std::to_string(a.ndim()) +
                               " dimensions");

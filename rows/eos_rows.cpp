@@ -107,7 +107,7 @@ std::string EosSummary(const ef::Result& r, const ef::Options& o)
     if (r.thermal) {
         s += "  isotherm at T0 = " + Shortest(o.t0K) + " K, Mie-Grueneisen-Debye thermal pressure with theta0 = " +
              Shortest(o.theta0) + " K, Z = " + std::to_string(o.z) + ", " + std::to_string(o.n) +
-             " atoms per formula unit\n";
+             (o.n == 1 ? " atom" : " atoms") + " per formula unit\n";
     }
     for (int j = 0; j < ef::kParams; ++j) {
         const auto ju = static_cast<std::size_t>(j);

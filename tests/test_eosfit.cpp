@@ -108,8 +108,14 @@ TEST(EosFit, PullsOfNoisyDataAreUnitNormal)
 {
     std::mt19937_64 rng(20261209);
     constexpr int kSets = 300;
-    for (const Truth& t : {kMgO, kNe, Truth{"MgO Vinet", Form::Vinet, 74.7, 160, 4, NAN, 0.75, 0.1, 0.02},
-                           Truth{"Ne BM3", Form::BM3, 88.97, 1.16, 8.23, NAN, 0.42, 0.05, 0.05}}) {
+    std::vector<Truth> truths{kMgO, kNe};
+#ifdef NDEBUG
+    // Optimised builds check the other form on each material too; a sanitized debug build
+    // fits these 1,200 sets ten times slower.
+    truths.push_back({"MgO Vinet", Form::Vinet, 74.7, 160, 4, NAN, 0.75, 0.1, 0.02});
+    truths.push_back({"Ne BM3", Form::BM3, 88.97, 1.16, 8.23, NAN, 0.42, 0.05, 0.05});
+#endif
+    for (const Truth& t : truths) {
         SCOPED_TRACE(t.name);
         const double truth[3] = {t.v0, t.k0, t.k0p};
         double sum[3] = {}, sum2[3] = {};

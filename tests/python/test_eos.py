@@ -76,6 +76,7 @@ def test_fixed_parameters_and_bm4():
     (dict(p=[1, 2, 3, 4], v=[70, 69, 68, 67]), "point 1: the point has neither"),
     (dict(p=[1, 2, 3, 4], v=[70, 69, 68, 67], sigma_p=0.1, t_c=25, theta0=400), "is at the same one"),
     (dict(p=[1, 2, 3], v=[70, 69], sigma_p=0.1), "v has 2 values for 3 points"),
+    (dict(p=5.0, v=70, sigma_p=0.1), "p must be one-dimensional"),
     (dict(p=[1, 2, 3], v=[70, 69, 68], sigma_p=0.1, form="BM5"), "form must be"),
     (dict(p=[1, 2, 3], v=[70, 69, 68], sigma_p=0.1, fix={"k9": 1}), "fix: k9"),
 ])
