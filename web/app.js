@@ -787,6 +787,7 @@
       $('patterns').hidden = true;
       $('patterns-link').hidden = true;
     }
+    if (window.HiVarnisseEos) window.HiVarnisseEos.start(M);
     refreshReflection();
     $('loading').textContent = '';
     $('loading').hidden = true;

@@ -20,7 +20,7 @@ from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 SITE = pathlib.Path(sys.argv[1]).resolve()
 SHOTS = pathlib.Path(sys.argv[2]).resolve()
@@ -394,6 +394,58 @@ class Page(unittest.TestCase):
         self.assertEqual([l.split(",")[0] for l in lines[1:]], ["run-03.xy", "run-06.xy", "notes.txt"])
         self.shot("patterns", 1280)
         self.shot("patterns", 390)
+        self.no_errors_logged()
+
+    def test_12_equation_of_state(self):
+        self.open()
+        # Exact BM3 points of V0 74.698, K0 160.2 GPa, K0' 4.6, pasted: the fit gives them back
+        # within the sigmas it shows.
+        lines = ["p_gpa,sigma_p_gpa,v,sigma_v"]
+        for i in range(1, 11):
+            v = 74.698 * (1 - 0.02 * i)
+            x2 = (74.698 / v) ** (2 / 3)
+            p = 1.5 * 160.2 * (x2 ** 3.5 - x2 ** 2.5) * (1 + 0.75 * 0.6 * (x2 - 1))
+            lines.append(f"{p:.5f},0.05,{v:.5f},0.02")
+        box = self.el("eos-text")
+        self.d.execute_script("arguments[0].value = arguments[1];"
+                              "arguments[0].dispatchEvent(new Event('input'))", box, "\n".join(lines) + "\n")
+        self.el("eos-go").click()
+        WebDriverWait(self.d, 30).until(lambda d: self.el("eos-result").is_displayed())
+        rows = {tr.get_attribute("data-key"): [c.text for c in tr.find_elements(By.CSS_SELECTOR, "th, td")]
+                for tr in self.d.find_elements(By.CSS_SELECTOR, "#eos-params tbody tr")}
+        self.assertEqual(sorted(rows), ["k0", "k0p", "v0"])
+        for key, truth in (("v0", 74.698), ("k0", 160.2), ("k0p", 4.6)):
+            value, sigma = float(rows[key][1]), float(rows[key][2])
+            self.assertLess(abs(value - truth), sigma, rows[key])
+        self.assertIn("10 points, 3 refined parameters", self.text("eos-stats"))
+        for chart in ("eos-pv", "eos-res", "eos-ff", "eos-ellipse"):
+            self.assertTrue(self.el(chart).is_displayed(), chart)
+        self.el("eos-download").click()
+        target = pathlib.Path(self.downloads) / "hivarnisse-eos.csv"
+        WebDriverWait(self.d, 20).until(lambda d: target.exists() and target.stat().st_size > 0)
+        head, row = target.read_text().splitlines()
+        self.assertTrue(head.startswith("form,n_points,v0,sigma_v0,k0,sigma_k0,k0p,sigma_k0p,"))
+        self.assertTrue(row.startswith("BM3,10,") and row.endswith(",ok,"), row)
+        self.shot("eos", 1280)
+        self.shot("eos", 390)
+        # K0' held at its field's 4: no ellipse, the value shown as fixed.
+        self.el("eos-fix-k0p").click()
+        self.el("eos-go").click()
+        WebDriverWait(self.d, 30).until(lambda d: self.el("eos-result").is_displayed())
+        k0p = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, '#eos-params tr[data-key="k0p"] td')]
+        self.assertEqual(k0p, ["4", "fixed"])
+        self.assertFalse(self.el("eos-ellipse").is_displayed())
+        # BM2 has no K0' to fix; BM4 with three points is refused with the reason, no numbers.
+        Select(self.el("eos-kind")).select_by_value("BM2")
+        self.assertFalse(self.el("eos-fix-k0p").is_enabled())
+        Select(self.el("eos-kind")).select_by_value("BM4")
+        self.el("eos-fix-k0p").click()
+        self.d.execute_script("arguments[0].value = arguments[1]", box, "\n".join(lines[:4]) + "\n")
+        self.el("eos-go").click()
+        WebDriverWait(self.d, 30).until(lambda d: self.text("eos-error"))
+        self.assertTrue(self.text("eos-error").startswith("The fit failed: "))
+        self.assertFalse(self.el("eos-result").is_displayed())
+        self.assertFalse(self.el("eos-download-residuals").is_displayed())
         self.no_errors_logged()
 
     def test_11_static_host(self):
