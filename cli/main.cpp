@@ -188,6 +188,16 @@ standard: a row's values win over the options, relative paths are relative to th
   file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note
 --plot DIR: a picture per file (named after it) and series.png with P against file order.
 
+A series (a compression or heating run, in input order): --follow searches each file near
+the series' pressure (within max(2 GPa, 20 %), as --pressure-guess does): the last found
+with status ok near the file before, or, after a file found far from it, that file's
+pressure once the next file is found near it; over the whole range only where nothing is
+found there. So a weak pattern keeps the series' lattice, and one coincidence does not
+lead the search astray. With or without --follow, a pressure that jumps away from both
+neighbouring files (above or below both, from each by more than 1 GPa and 5 combined
+sigma) is flagged: its row becomes a warning whose message says "flag", and series.png
+rings it.
+
 A bad file is an error row that says why; it never stops the others. Exit status 0 every
 file computed, 1 some rows are errors or a picture could not be written (all rows are
 written), 2 usage error (nothing computed). On a terminal a progress line is shown on
@@ -312,6 +322,7 @@ int main(int argc, char** argv)
     pat->add_option("--pressure-range", tq.pressureRange, "GPa: search within")
         ->type_name("LO:HI")
         ->excludes(guess);
+    pat->add_flag("--follow", tq.follow, "A series: search each file near the pressure of the file before it");
     pat->add_option("--range", tq.range, "In the file's x unit: fit only inside")->type_name("LO:HI");
     pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222")->type_name("LIST");
     pat->add_option("--peaks", tq.peaks, "Write the fitted reflections to this CSV file")->type_name("FILE");
