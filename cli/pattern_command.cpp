@@ -3,6 +3,7 @@
 #include "rows/batch.h"
 #include "rows/csv.h"
 #include "rows/pattern_rows.h"
+#include "cli/pattern_series.h"
 #include "cli/plot.h"
 #include "core/numbers.h"
 #include "core/units.h"
@@ -14,7 +15,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -401,107 +401,9 @@ void NamePictures(std::vector<Item>& items, const fs::path& dir, PlotFormat form
     }
 }
 
-// ---- A series ----
-
-// --follow: files are fitted in input order (read and drawn on every core), each searched
-// first near the series' pressure: the last one found with status ok near the one before
-// (or the first found), then near a pressure the whole-range search found away from it,
-// which becomes the series' own once the next file is found near it. So one file found
-// far off (a coincidence) does not lead the search astray, and a real step is followed
-// after one file.
-class Follow {
-public:
-    // Waits for the files before index, then fits this one (nothing for no pattern).
-    pattern::Outcome Fit(std::size_t index, const pattern::Pattern* pattern, const pattern::Options& options)
-    {
-        std::unique_lock lock(m_);
-        turn_.wait(lock, [&] { return fitted_ == index; });
-        lock.unlock();
-        struct Next {
-            Follow& f;
-            ~Next()
-            {
-                // Also when the fit throws: the next file must not wait for ever.
-                const std::lock_guard l(f.m_);
-                ++f.fitted_;
-                f.turn_.notify_all();
-            }
-        } next{*this};
-        pattern::Outcome out;
-        if (!pattern) return out;
-        // Only this file's turn touches the seeds; the others wait above.
-        const bool same = standard_ == options.standard;
-        int from = 0;  // 1 near the series' pressure, 2 near the candidate, 0 the whole range
-        for (const int k : {1, 2}) {
-            const double seed = k == 1 ? series_ : candidate_;
-            if (!same || !std::isfinite(seed)) continue;
-            pattern::Options near = options;
-            near.pressureGuess = seed;
-            near.pressureLo = near.pressureHi = kNone;
-            out = pattern::FitPattern(*pattern, near);
-            if (out.result.status != Status::Error) {
-                from = k;
-                break;
-            }
-        }
-        if (from == 0) out = pattern::FitPattern(*pattern, options);
-        if (out.result.status == Status::Ok) {
-            if (from != 0 || !same || !std::isfinite(series_)) {
-                series_ = out.result.pGpa;
-                candidate_ = kNone;
-            } else {
-                candidate_ = out.result.pGpa;
-            }
-            standard_ = options.standard;
-        }
-        return out;
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable turn_;
-    std::size_t fitted_ = 0;
-    double series_ = kNone, candidate_ = kNone;
-    const Standard* standard_ = nullptr;
-};
-
-// Whether a pressure jumps away from both neighbours: above both or below both, and from
-// each by more than kJumpFloorGpa and more than five combined sigma (the floor alone where
-// a sigma is unknown). A steady compression passes between its neighbours; a coincidence
-// in one file of a run stands out of it.
-constexpr double kJumpFloorGpa = 1;
-
-bool FarFrom(const SeriesPoint& p, const SeriesPoint& q)
-{
-    const double jump = std::fabs(p.pGpa - q.pGpa);
-    return jump > kJumpFloorGpa && !(jump <= 5 * std::hypot(p.sigmaPGpa, q.sigmaPGpa));
-}
-
-bool Jumps(const SeriesPoint& before, const SeriesPoint& p, const SeriesPoint& after)
-{
-    return (p.pGpa - before.pGpa) * (p.pGpa - after.pGpa) > 0 && FarFrom(p, before) && FarFrom(p, after);
-}
-
-std::string Gpa(double p)
-{
-    char b[32];
-    std::snprintf(b, sizeof b, "%.2f", p);
-    return b;
-}
-
-// The flag in the row: a warning, never ok, that names the neighbours.
-void Flag(pattern::Outcome& outcome, const SeriesPoint& before, const SeriesPoint& after)
-{
-    Result& r = outcome.result;
-    const std::string note = "flag: " + Gpa(r.pGpa) + " GPa jumps away from both neighbouring files (" +
-                             Gpa(before.pGpa) + " and " + Gpa(after.pGpa) + " GPa)";
-    r.message = r.message.empty() ? note : r.message + "; " + note;
-    if (r.status == Status::Ok) r.status = Status::Warning;
-}
-
 // ---- Computing ----
 
-Done Compute(const Item& item, bool plot, PlotFormat format, Follow* follow, std::size_t index)
+Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follow, std::size_t index)
 {
     Done d;
     pattern::Outcome& outcome = d.outcome;
@@ -635,7 +537,7 @@ int RunPatternCommand(const PatternRequest& q)
     std::atomic<std::size_t> next{0};
     std::mutex m;
     Progress progress(items.size());
-    std::optional<Follow> follow;
+    std::optional<SeriesFollow> follow;
     if (q.follow) follow.emplace();
     SeriesPoint previous;  // the last written file with a pressure
 
@@ -654,8 +556,8 @@ int RunPatternCommand(const PatternRequest& q)
                     std::size_t j = nextWrite + 1;
                     while (j < done.size() && done[j].ready && !std::isfinite(done[j].point.pGpa)) ++j;
                     if (j < done.size() && !done[j].ready) break;
-                    if (j < done.size() && std::isfinite(previous.pGpa) && Jumps(previous, w.point, done[j].point)) {
-                        Flag(w.outcome, previous, done[j].point);
+                    if (j < done.size() && std::isfinite(previous.pGpa) && JumpsAway(previous, w.point, done[j].point)) {
+                        FlagJump(w.outcome, previous, done[j].point);
                         w.point.flagged = true;
                     }
                     previous = w.point;

@@ -1,5 +1,6 @@
 // hivarnisse-calc pattern over a series of files: --follow keeps a weak pattern on the
 // series' lattice, and a pressure that jumps away from both neighbours is flagged.
+#include "cli/pattern_series.h"
 #include "core/inverse.h"
 #include "core/standards.h"
 #include "tests/dac_synth.h"
@@ -57,6 +58,46 @@ std::vector<Row> Rows(const std::string& text)
 bool Flagged(const Row& r) { return r.at("message").find("flag: ") != std::string::npos; }
 
 double Pressure(const Row& r) { return r.at("p_gpa").empty() ? NAN : std::stod(r.at("p_gpa")); }
+
+// The rule itself, sigma included: {P, sigma} of the file before, the file, the file after.
+TEST(SeriesJump, AboveOrBelowBothByTheFloorAndFiveSigma)
+{
+    using hv::cli::SeriesPoint;
+    struct Case {
+        SeriesPoint before, p, after;
+        bool jumps;
+    };
+    const Case cases[] = {
+        {{5, 0.1}, {7, 0.1}, {5.2, 0.1}, true},      // 2 GPa up, 14 sigma
+        {{5, 0.1}, {3, 0.1}, {5.2, 0.1}, true},      // and down
+        {{5, 0.1}, {7, 0.1}, {9, 0.1}, false},       // between: a step of the run
+        {{5, 0.01}, {5.9, 0.01}, {5, 0.01}, false},  // 64 sigma, but under the floor
+        {{5, 0.3}, {7, 0.3}, {5, 0.3}, false},       // 2 GPa is 4.7 combined sigma of 0.42
+        {{5, 0.2}, {7, 0.2}, {5, 0.2}, true},        // and 7.1 of 0.28
+        {{5, 0.5}, {7, 0.2}, {5, 0.2}, false},       // from the first only 3.7 combined sigma
+        {{5, hv::kNone}, {7, hv::kNone}, {5, hv::kNone}, true},  // no sigma: the floor alone
+        {{5, 0.1}, {7, 0.1}, {7, 0.1}, false},       // level with one neighbour
+        {{5, 0.1}, {hv::kNone, 0.1}, {5, 0.1}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(hv::cli::JumpsAway(c.before, c.p, c.after), c.jumps)
+            << c.before.pGpa << " " << c.p.pGpa << " " << c.after.pGpa;
+    }
+}
+
+TEST(SeriesJump, TheFlagMakesOkAWarningAndKeepsTheMessage)
+{
+    hv::pattern::Outcome o;
+    o.result.status = hv::Status::Ok;
+    o.result.pGpa = 12.345f;
+    hv::cli::FlagJump(o, {5, 0.1}, {5.5, 0.1});
+    EXPECT_EQ(o.result.status, hv::Status::Warning);
+    EXPECT_EQ(o.result.message, "flag: 12.35 GPa jumps away from both neighbouring files (5.00 and 5.50 GPa)");
+    o.result.message = "left out as outliers: 111";
+    hv::cli::FlagJump(o, {5, 0.1}, {5.5, 0.1});
+    EXPECT_EQ(o.result.status, hv::Status::Warning);
+    EXPECT_EQ(o.result.message.rfind("left out as outliers: 111; flag: 12.35 GPa", 0), 0u) << o.result.message;
+}
 
 class PatternSeries : public CalcFixture {
 protected:
