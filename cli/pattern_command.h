@@ -16,6 +16,7 @@ struct PatternRequest {
     std::string list;
     std::vector<std::string> files;
     unsigned jobs = 0;  // 0: one worker per core
+    bool zeroShift = false;
 };
 
 // Reads, fits and writes every file, rows to standard output in input order. Returns the
