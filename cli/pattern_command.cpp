@@ -211,6 +211,7 @@ bool ReadCommonOptions(const PatternRequest& q, Common& c, std::string& why)
         !ParseRange(q.range, "--range", o.xLo, o.xHi, why)) {
         return false;
     }
+    o.zeroShift = q.zeroShift;
     c.reflectionsText = q.reflections;
     if (!q.reflections.empty() && c.standard) {
         std::vector<Reflection> r;
