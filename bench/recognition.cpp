@@ -92,7 +92,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::printf("%d positives and %d negatives per standard, %d workers\n", count, count, workers);
-    for (const hv::Standard& standard : hv::Standards()) {
+    for (const hv::Standard& standard : hv::AllStandards()) {
         if (!dacsynth::Knows(standard) || (!only.empty() && standard.name != only)) continue;
         std::atomic<int> next{0};
         std::mutex m;
@@ -146,7 +146,8 @@ int main(int argc, char** argv)
         for (std::thread& t : threads) t.join();
         const double seconds = sum.readSeconds + sum.fitSeconds;
         const int patterns = sum.positives + sum.negatives;
-        std::printf("%s, 0-%g GPa:\n", std::string(standard.name).c_str(), dacsynth::MaxPressure(standard));
+        std::printf("%s, %g-%g GPa:\n", std::string(standard.name).c_str(), dacsynth::Pressures(standard).lo,
+                    dacsynth::Pressures(standard).hi);
         std::printf("  recovered within max(3 sigma_a, 5e-4 A): %d of %d, %.1f %% (goal >= 95 %%); %d refused\n",
                     sum.recovered, sum.positives, Percent(sum.recovered, sum.positives), sum.refused);
         std::printf("  wrong with a pressure, a off > max(5 sigma_a, 2e-3 A): %d (%d of them ok) (goal 0)\n", sum.wrong,

@@ -172,11 +172,14 @@ Scatterer Ion(const std::string& name)
     // Electron counts, and falls chosen so f(0.5 / angstrom) / Z is roughly what an ion of
     // that size gives: diffuse anions fall fastest, heavy cores slowest. Crude on purpose.
     static const std::map<std::string, Scatterer> table = {
-        {"Na+", {10, 2.1}}, {"K+", {18, 2.3}}, {"Cs+", {54, 2.0}}, {"Cl-", {18, 3.0}},
-        {"Au", {79, 1.3}},  {"Pt", {78, 1.3}}, {"Fe", {26, 1.7}},  {"Re", {75, 1.3}},
-        {"Ne", {10, 1.8}},  {"Ar", {18, 2.4}}, {"W", {74, 1.3}},
+        {"Na+", {10, 2.1}}, {"K+", {18, 2.3}}, {"Cs+", {54, 2.0}}, {"Cl-", {18, 3.0}}, {"Mg2+", {10, 2.0}},
+        {"O2-", {10, 3.4}}, {"Au", {79, 1.3}}, {"Pt", {78, 1.3}},  {"Fe", {26, 1.7}},  {"Re", {75, 1.3}},
+        {"Ne", {10, 1.8}},  {"Ar", {18, 2.4}}, {"W", {74, 1.3}},   {"Mo", {42, 1.5}},
     };
-    const auto it = table.find(name);
+    std::string key = name;
+    const std::size_t one = key.find("1");
+    if (one != std::string::npos && one + 2 == key.size()) key.erase(one, 1);  // "Na1+" is "Na+"
+    const auto it = table.find(key);
     return it == table.end() ? Scatterer{} : it->second;
 }
 
@@ -218,22 +221,34 @@ Phase Hcp(const std::string& name, Scatterer atom, double a, double c)
 
 bool Knows(const hv::Standard& standard)
 {
-    return standard.name == "NaCl" || standard.name == "KCl" || standard.name == "CsCl";
+    if (!standard.structure || standard.structure->sites.empty()) return false;
+    for (const hv::Site& site : standard.structure->sites) {
+        if (Ion(std::string(site.species)).z == 0) return false;
+    }
+    return true;
 }
 
-Phase StandardPhase(const hv::Standard& standard, double a)
+Phase StandardPhase(const hv::Standard& standard, double a, double c)
 {
-    const std::string name(standard.name);
-    if (name == "NaCl") return RockSalt(name, Ion("Na+"), Ion("Cl-"), a);
-    if (name == "KCl") return RockSalt(name, Ion("K+"), Ion("Cl-"), a);
-    return CsClType(name, Ion("Cs+"), Ion("Cl-"), a);
+    const hv::Structure& s = *standard.structure;
+    const bool hexagonal = s.system == hv::CrystalSystem::Hexagonal;
+    Phase p{std::string(standard.name), hexagonal ? Cell::Hexagonal : Cell::Cubic, a, a, hexagonal ? c : a, {}, 1.0};
+    // Heavy ions and metals at room temperature: B about 1 (2 for CsCl's loose cell).
+    p.bIso = s.name == "CsCl type" ? 2.0 : s.name == "rock salt" ? 1.5 : 0.5;
+    for (const hv::Site& site : s.sites) p.atoms.push_back({Ion(std::string(site.species)), site.x, site.y, site.z});
+    return p;
 }
 
-double MaxPressure(const hv::Standard& standard)
+PressureRange Pressures(const hv::Standard& standard)
 {
-    if (standard.name == "KCl") return 2;
-    if (standard.name == "CsCl") return 40;
-    return 30;
+    const std::string_view m = standard.material.empty() ? standard.name : standard.material;
+    if (m == "NaCl") return {0, 30};
+    if (m == "KCl") return {0, 2};
+    if (m == "CsCl") return {0, 40};
+    if (m == "NaCl-B2") return {30, 100};
+    if (m == "KCl-B2") return {2, 50};
+    if (m == "Ne") return {5, 100};
+    return {0, 100};
 }
 
 // ---- A pattern ----
@@ -321,14 +336,23 @@ Made Make(const Recipe& r)
     // The standard's state: a pressure over its range, mostly at room temperature.
     const double u = rnd.Uniform();
     double tc = !std::isnan(r.tCelsius) ? r.tCelsius : u < .6 ? 25 : u < .75 ? 150 : u < .9 ? 300 : 500;
-    const double p = !std::isnan(r.pGpa) ? r.pGpa : rnd.Uniform(0, MaxPressure(standard));
-    hv::SpacingResult state = hv::SpacingsAt(standard, static_cast<float>(tc), p, 1);
-    if (state.status != hv::Status::Ok && std::isnan(r.tCelsius)) {
-        tc = 25;  // a pressure the model does not reach when hot: take it at room temperature
+    const PressureRange range = Pressures(standard);
+    double p = !std::isnan(r.pGpa) ? r.pGpa : rnd.Uniform(range.lo, range.hi);
+    hv::SpacingResult state;
+    for (int tries = 0;; ++tries) {
         state = hv::SpacingsAt(standard, static_cast<float>(tc), p, 1);
+        if (state.status != hv::Status::Ok && std::isnan(r.tCelsius) && tc != 25) {
+            tc = 25;  // a pressure the model does not reach when hot: take it at room temperature
+            continue;
+        }
+        // Soft solids (Ne) pass V/V0 0.55 long before the range ends: no cell is squeezed
+        // that far in a search for it, so neither here.
+        if ((state.status == hv::Status::Ok && state.vRatio >= 0.55) || !std::isnan(r.pGpa) || tries > 40) break;
+        p = rnd.Uniform(range.lo, p);
     }
     truth.present = r.positive;
     truth.a = state.a;
+    truth.c = state.c;
     truth.tCelsius = tc;
     truth.pGpa = p;
 
@@ -359,7 +383,7 @@ Made Make(const Recipe& r)
     const double reference = signal * std::sqrt(bg.level);
 
     // The standard, drawn for negatives too so that both share every other random number.
-    const std::vector<Line> own = Lines(StandardPhase(standard, truth.a), lambda, 0.97 * dMin);
+    const std::vector<Line> own = Lines(StandardPhase(standard, truth.a, truth.c), lambda, 0.97 * dMin);
     std::vector<double> texture;
     std::vector<Drawn> lines = Draw(own, 1, from, to, rnd, widthOf(1.0), &texture);
     double strongestAt = from;
@@ -386,6 +410,7 @@ Made Make(const Recipe& r)
     }
     if (!r.positive) lines.clear();
 
+    const std::string_view kind = standard.structure->name;
     // The crowd: pressure medium, gasket, sample, and sometimes a lattice with the
     // standard's d-ratios in the standard's own range.
     std::vector<std::pair<Phase, const char*>> crowd;
@@ -422,7 +447,17 @@ Made Make(const Recipe& r)
         }
         const Scatterer atom{static_cast<double>(rnd.Int(20, 80)), 1.3};
         const bool bcc = standard.lattice == hv::Lattice::Primitive && rnd.Uniform() < .5;
-        crowd.push_back({bcc ? Bcc("mimic", atom, am) : Fcc("mimic", atom, am), bcc ? "bcc" : "fcc"});
+        if (kind == "fcc") {
+            // An fcc metal's ratios in a rock salt of two ions of one electron count (as
+            // KCl): its odd reflections, 111 first, all but gone.
+            const double z = rnd.Int(10, 36);
+            crowd.push_back({RockSalt("mimic", {z, 1.8}, {z, 2.6}, am), "rock salt"});
+        } else if (kind == "hcp") {
+            // Close packed the other way: fcc 111 on hcp 002, 220 on 110.
+            crowd.push_back({Fcc("mimic", atom, am * std::sqrt(2.0)), "fcc"});
+        } else {
+            crowd.push_back({bcc ? Bcc("mimic", atom, am) : Fcc("mimic", atom, am), bcc ? "bcc" : "fcc"});
+        }
         truth.mimic = true;
     }
     const int budget = rnd.Int(20, 60);
@@ -434,7 +469,13 @@ Made Make(const Recipe& r)
         others.insert(others.end(), d.begin(), d.end());
         truth.crowd.push_back(Named(phase, kind));
     };
-    for (const auto& [phase, kind] : crowd) add(phase, kind, phase.name == "mimic");
+    // A phase of the standard's own kind inside its range would be the standard itself.
+    const auto itself = [&](const Phase& phase, const char* k) {
+        return k == kind && phase.a > standard.a0 * std::cbrt(0.45) && phase.a < standard.a0 * std::cbrt(1.15);
+    };
+    for (const auto& [phase, k] : crowd) {
+        if (!itself(phase, k)) add(phase, k, phase.name == "mimic");
+    }
     if (static_cast<int>(others.size()) < budget && s < .6) add(Sample(rnd), "orthorhombic", false);
     // Past the budget only the strongest of the crowd are seen; a mimic stays whole.
     std::stable_sort(others.begin(), others.end(), [](const Drawn& x, const Drawn& y) {

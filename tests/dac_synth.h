@@ -13,6 +13,7 @@
 // (Box-Muller) and Poisson draws, so a seed gives the same pattern on every platform.
 #pragma once
 
+#include "core/crystal.h"
 #include "core/standards.h"
 #include "pattern/pattern.h"
 
@@ -85,13 +86,16 @@ Phase Bcc(const std::string& name, Scatterer atom, double a);
 Phase Hcp(const std::string& name, Scatterer atom, double a, double c);
 
 // The scatterers this file knows, with their electron counts and its own falls.
-Scatterer Ion(const std::string& name);  // "Na+", "K+", "Cs+", "Cl-", "Au", "Pt", "Fe", "Re", "Ne", "Ar", "W"
+// Also as the standards' structures name them ("Na1+", "O2-"); z 0 for an unknown name.
+Scatterer Ion(const std::string& name);  // "Na+", "K+", "Cs+", "Cl-", "Mg2+", "O2-", "Au", "Pt", "Fe", "Re", "Ne", "Ar", "W", "Mo"
 
-// Whether this file knows the standard's structure: NaCl, KCl and CsCl.
+// Whether this file can make the standard's pattern: the standard names its structure and
+// this file knows the scatterers of its atoms.
 bool Knows(const hv::Standard& standard);
 
-// The standard's phase at lattice parameter a: NaCl and KCl rock salt, CsCl its own type.
-Phase StandardPhase(const hv::Standard& standard, double a);
+// The standard's phase at lattice parameter a (and c for a hexagonal cell): the atoms its
+// structure names, with this file's own scatterers.
+Phase StandardPhase(const hv::Standard& standard, double a, double c = 0);
 
 // 2-theta in degrees of spacing d; NaN beyond 180 degrees.
 double BraggTwoTheta(double d, double wavelength);
@@ -116,6 +120,7 @@ struct Recipe {
 struct Truth {
     bool present = false;   // the standard is in the pattern
     double a = hv::kNone;   // angstrom, the lattice parameter it was injected at (also for negatives)
+    double c = hv::kNone;   // angstrom, hexagonal cells only
     double tCelsius = 25;
     double pGpa = hv::kNone;
     std::vector<std::string> crowd;  // the other phases, by name, with their cells
@@ -129,9 +134,14 @@ struct Made {
     Truth truth;
 };
 
-// The standard's pressure range for the generated positives: NaCl 0-30 GPa, KCl 0-2 GPa
-// (its rock-salt phase), CsCl 0-40 GPa.
-double MaxPressure(const hv::Standard& standard);
+// The standard's pressure range for the generated patterns, where its phase stands: NaCl
+// 0-30 GPa, KCl 0-2 GPa (their rock-salt phases), CsCl 0-40 GPa, NaCl-B2 30-100, KCl-B2
+// 2-50, Ne 5-100 (solid), every other 0-100; below V/V0 0.55 a pressure is drawn again,
+// lower.
+struct PressureRange {
+    double lo = 0, hi = 0;
+};
+PressureRange Pressures(const hv::Standard& standard);
 
 Made Make(const Recipe& recipe);
 

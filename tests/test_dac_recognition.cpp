@@ -15,7 +15,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-const hv::Standard& Named(const char* name) { return *hv::FindStandard(name); }
+const hv::Standard& Named(const char* name) { return *hv::FindStandardAnyCase(name); }
 
 const dacsynth::Line* Find(const std::vector<dacsynth::Line>& lines, int n)
 {
@@ -187,7 +187,7 @@ TEST(DacMake, SeededAndShapedAsABeamlineGivesIt)
             EXPECT_GE(m.truth.crowd.size(), 2u);
             // The truth is the model's lattice at the truth's pressure and temperature.
             EXPECT_GE(m.truth.pGpa, 0);
-            EXPECT_LE(m.truth.pGpa, dacsynth::MaxPressure(Named(name)));
+            EXPECT_LE(m.truth.pGpa, dacsynth::Pressures(Named(name)).hi);
             const hv::SpacingResult s =
                 hv::SpacingsAt(Named(name), static_cast<float>(m.truth.tCelsius), m.truth.pGpa, 1);
             EXPECT_EQ(s.status, hv::Status::Ok);
@@ -281,6 +281,48 @@ TEST(DacMake, WidthsTextureZerosAndCrowd)
     EXPECT_GE(fcc, 10);
     EXPECT_GE(bcc, 5);
     EXPECT_GE(hcp, 5);
+}
+
+// Every standard of the table: its own structure read right, its pressures where a search
+// looks (V/V0 0.55 and above), and no phase of its own kind in the crowd inside its range.
+TEST(DacMake, EveryStandardOfTheTable)
+{
+    EXPECT_EQ(dacsynth::Ion("Na1+").z, dacsynth::Ion("Na+").z);
+    EXPECT_EQ(dacsynth::Ion("O2-").z, 10);
+    EXPECT_EQ(dacsynth::Ion("Xx").z, 0);
+    const hv::Standard* re = hv::FindStandardAnyCase("Re");
+    ASSERT_NE(re, nullptr);
+    ASSERT_TRUE(dacsynth::Knows(*re));
+    const auto own = dacsynth::Lines(dacsynth::StandardPhase(*re, 2.7, 4.36), 0.3, 1.1);
+    const auto mine = dacsynth::Lines(dacsynth::Hcp("Re", dacsynth::Ion("Re"), 2.7, 4.36), 0.3, 1.1);
+    ASSERT_EQ(own.size(), mine.size());
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        EXPECT_NEAR(own[i].d, mine[i].d, 1e-12);
+        EXPECT_EQ(own[i].multiplicity, mine[i].multiplicity);
+    }
+    int known = 0;
+    for (const hv::Standard& standard : hv::AllStandards()) {
+        if (!dacsynth::Knows(standard)) continue;
+        ++known;
+        SCOPED_TRACE(std::string(standard.name));
+        const std::string kind(standard.structure->name);
+        for (uint64_t seed = 1; seed <= 6; ++seed) {
+            const dacsynth::Made m = MakeOne(std::string(standard.name).c_str(), seed, true);
+            const hv::SpacingResult s =
+                hv::SpacingsAt(standard, static_cast<float>(m.truth.tCelsius), m.truth.pGpa, 1);
+            EXPECT_GE(s.vRatio, 0.55);
+            EXPECT_GE(m.truth.pGpa, dacsynth::Pressures(standard).lo);
+            EXPECT_LE(m.truth.pGpa, dacsynth::Pressures(standard).hi);
+            for (const std::string& c : m.truth.crowd) {
+                const std::size_t space = c.find(' '), at = c.find(" a=");
+                const std::string k = c.substr(space + 1, at - space - 1);
+                const double a = std::stod(c.substr(at + 3));
+                const bool inside = a > standard.a0 * std::cbrt(0.45) && a < standard.a0 * std::cbrt(1.15);
+                EXPECT_FALSE(k == kind && inside) << c;
+            }
+        }
+    }
+    EXPECT_GE(known, 3);
 }
 
 // ---- Recognition ----
