@@ -233,7 +233,7 @@ Phase StandardPhase(const hv::Standard& standard, double a, double c)
     const hv::Structure& s = *standard.structure;
     const bool hexagonal = s.system == hv::CrystalSystem::Hexagonal;
     Phase p{std::string(standard.name), hexagonal ? Cell::Hexagonal : Cell::Cubic, a, a, hexagonal ? c : a, {}, 1.0};
-    // Heavy ions and metals at room temperature: B about 1 (2 for CsCl's loose cell).
+    // Thermal motion: ionic cells loose (rock salt 1.5, CsCl type 2 angstrom^2), metals stiff.
     p.bIso = s.name == "CsCl type" ? 2.0 : s.name == "rock salt" ? 1.5 : 0.5;
     for (const hv::Site& site : s.sites) p.atoms.push_back({Ion(std::string(site.species)), site.x, site.y, site.z});
     return p;

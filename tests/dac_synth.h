@@ -143,6 +143,15 @@ struct PressureRange {
 };
 PressureRange Pressures(const hv::Standard& standard);
 
+// One pattern: 2-theta from d 4.4-5.5 down to 0.85-1.3 angstrom in 2,000-5,000 points;
+// widths 2.5-6 points per FWHM growing with angle; a background of level 200-5,000 counts with
+// a slope, a low-angle fall and 1-3 amorphous humps several degrees wide; the standard's
+// lines (texture lognormal, sd 0.5); a pressure medium (Ne, Ar or none), a gasket (Re, Fe,
+// W), a sample (Au, Pt or a low-symmetry cell) and in a third of the patterns a lattice that
+// shares the standard's d-ratios but not its strongest reflections, 20-60 lines in all;
+// 0-4 single-crystal spikes one or two points wide; Poisson counts; zeros at either edge in
+// half the patterns and 0-2 gaps of 5-30 points. A negative draws the same numbers and
+// leaves the standard out, so it is its positive without the standard.
 Made Make(const Recipe& recipe);
 
 // The pattern as .xy text with its wavelength in a comment, for timing the reader.
