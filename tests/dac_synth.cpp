@@ -350,6 +350,7 @@ Made Make(const Recipe& r)
         if ((state.status == hv::Status::Ok && state.vRatio >= 0.55) || !std::isnan(r.pGpa) || tries > 40) break;
         p = rnd.Uniform(range.lo, p);
     }
+    truth.standard = &standard;
     truth.present = r.positive;
     truth.a = state.a;
     truth.c = state.c;

@@ -118,6 +118,7 @@ struct Recipe {
 };
 
 struct Truth {
+    const hv::Standard* standard = nullptr;  // the recipe's
     bool present = false;   // the standard is in the pattern
     double a = hv::kNone;   // angstrom, the lattice parameter it was injected at (also for negatives)
     double c = hv::kNone;   // angstrom, hexagonal cells only

@@ -182,6 +182,7 @@ TEST(DacMake, SeededAndShapedAsABeamlineGivesIt)
             EXPECT_GE(p.wavelength, 0.2);
             EXPECT_LT(p.wavelength, 0.62);
             EXPECT_EQ(p.unit, hv::XUnit::TwoThetaDeg);
+            EXPECT_EQ(m.truth.standard, &Named(name));
             EXPECT_GE(m.truth.crowdLines, 20);
             EXPECT_LE(m.truth.crowdLines, 60);
             EXPECT_GE(m.truth.crowd.size(), 2u);
