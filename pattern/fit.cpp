@@ -297,6 +297,10 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     Outcome o;
     if (!options.standard) return Failed(std::move(o), "no standard given");
     const Standard& standard = *options.standard;
+    if (standard.lattice == hv::Lattice::Hexagonal) {
+        return Failed(std::move(o), std::string(standard.name) +
+                                        " is hexagonal: finding a hexagonal standard in a pattern is not supported yet");
+    }
     std::string why;
     if (!CheckTemperature(options.tCelsius, why)) return Failed(std::move(o), why);
     Work w;
