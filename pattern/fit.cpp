@@ -333,7 +333,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             const double z = k * stepZ;
             std::vector<Candidate> shifted = DetectPeaks(w, z);
             SearchResult at = Search(shifted, families, range.search, w, standard, z);
-            if (at.ok && (!found.ok || at.lattice.score > found.lattice.score)) {
+            // A lattice pushed to the edge of the range by an offset is no explanation.
+            const bool inside = at.lattice.a > range.search.aLo * 1.002 && at.lattice.a < range.search.aHi / 1.002;
+            if (at.ok && (inside || options.zeroShift) && (!found.ok || at.lattice.score > found.lattice.score)) {
                 found = std::move(at);
                 cands = std::move(shifted);
             }
