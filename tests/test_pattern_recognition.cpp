@@ -373,3 +373,27 @@ TEST(PatternRecognition, ExpectedIntensitiesAgreeWithTheCore)
 }
 
 }  // namespace
+
+namespace {
+
+// The work a pattern may cause grows with its reflections: all forty of a wide CsCl pattern
+// (as a calibrant's) are fitted and used, none starved.
+TEST(PatternRecognition, EveryReflectionOfAWidePatternIsFitted)
+{
+    synth::Recipe r;
+    r.cell = synth::Cell::Primitive;
+    r.a = 4.12;
+    r.from = 4;
+    r.to = 40;
+    r.points = 6000;
+    r.maxN = 200;
+    r.seed = 9;
+    const synth::Generated g = synth::Make(r);
+    ASSERT_EQ(g.reflections.size(), 40u);
+    const Outcome o = FitPattern(Of(g), For("CsCl"));
+    ASSERT_NE(o.result.status, Status::Error) << o.result.message;
+    EXPECT_EQ(o.result.peaks, 40) << o.result.message;
+    for (const auto& row : o.peaks) EXPECT_EQ(row.note, "") << hv::ReflectionText(row.reflection);
+}
+
+}  // namespace
