@@ -1,7 +1,7 @@
 // hivarnisse-calc: the calculator's pressure, its inverse and whole CSV files from the
 // command line. The arithmetic is the core's; this file reads arguments and writes text.
 #include "rows/batch.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "rows/csv.h"
 #include "cli/pattern_command.h"
 #include "core/units.h"
@@ -198,6 +198,16 @@ standard: a row's values win over the options, relative paths are relative to th
   file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note,i_expected
 --plot DIR: a picture per file (named after it) and series.png with P against file order.
 
+A series (a compression or heating run, in input order): --follow searches each file near
+the series' pressure (within max(2 GPa, 20 %), as --pressure-guess does): the last found
+with status ok near the file before, or, after a file found far from it, that file's
+pressure once the next file is found near it; over the whole range only where nothing is
+found there. So a weak pattern keeps the series' lattice, and one coincidence does not
+lead the search astray. With or without --follow, a pressure that jumps away from both
+neighbouring files (above or below both, from each by more than 1 GPa and 5 combined
+sigma) is flagged: its row becomes a warning whose message says "flag", and series.png
+rings it.
+
 A bad file is an error row that says why; it never stops the others. Exit status 0 every
 file computed, 1 some rows are errors or a picture could not be written (all rows are
 written), 2 usage error (nothing computed). On a terminal a progress line is shown on
@@ -265,7 +275,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.get_formatter()->column_width(30);
 
-    hv::cli::PressureRequest pq;
+    hv::rows::PressureRequest pq;
     CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
     pressure->add_option("--standard", pq.standard, "NaCl or CsCl")->required();
     pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -282,7 +292,7 @@ int main(int argc, char** argv)
     pressure->add_flag("--energy-dispersive", pq.energyDispersive, "Peaks are HKL:E[:SIGMA], photon energies in keV");
     pressure->add_option("--two-theta-fixed", pq.twoThetaFixed, "Detector angle 2-theta in degrees, for --energy-dispersive");
 
-    hv::cli::SpacingRequest sq;
+    hv::rows::SpacingRequest sq;
     CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);
     spacing->add_option("--standard", sq.standard, "NaCl or CsCl")->required();
     spacing->add_option("--temperature", sq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -322,6 +332,7 @@ int main(int argc, char** argv)
     pat->add_option("--pressure-range", tq.pressureRange, "GPa: search within")
         ->type_name("LO:HI")
         ->excludes(guess);
+    pat->add_flag("--follow", tq.follow, "A series: search each file near the pressure of the file before it");
     pat->add_option("--range", tq.range, "In the file's x unit: fit only inside")->type_name("LO:HI");
     pat->add_flag("--zero-shift", tq.zeroShift, "Refine a constant offset of x (a zero error) with the lattice");
     pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222")->type_name("LIST");
@@ -341,11 +352,11 @@ int main(int argc, char** argv)
 
     std::string out, err;
     if (pressure->parsed()) {
-        const int status = hv::cli::RunPressure(pq, out, err);
+        const int status = hv::rows::RunPressure(pq, out, err);
         return Finish(out, err, status);
     }
     if (spacing->parsed()) {
-        const int status = hv::cli::RunSpacing(sq, out, err);
+        const int status = hv::rows::RunSpacing(sq, out, err);
         return Finish(out, err, status);
     }
     if (pat->parsed()) return hv::cli::RunPatternCommand(tq);

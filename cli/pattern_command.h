@@ -15,6 +15,7 @@ struct PatternRequest {
     std::string peaks, plot, plotFormat = "png";
     std::string list;
     std::vector<std::string> files;
+    bool follow = false;  // seed each file's search from the last accepted pressure before it
     unsigned jobs = 0;  // 0: one worker per core
     bool zeroShift = false;
 };

@@ -514,11 +514,12 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     Canvas canvas(path, format, kWidth, kHeight);
     cairo_t* cr = canvas.cr();
 
-    std::size_t computed = 0;
+    std::size_t computed = 0, flagged = 0;
     double lo = INFINITY, hi = -INFINITY;
     for (const SeriesPoint& p : points) {
         if (!std::isfinite(p.pGpa)) continue;
         ++computed;
+        flagged += p.flagged;
         const double s = std::isfinite(p.sigmaPGpa) ? p.sigmaPGpa : 0;
         lo = std::min(lo, p.pGpa - s);
         hi = std::max(hi, p.pGpa + s);
@@ -530,7 +531,7 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     const std::size_t missing = points.size() - computed;
     Text(cr, left, 48, std::to_string(computed) + " computed" +
                            (missing ? ", " + std::to_string(missing) + " without a pressure (crosses on the axis)" : "") +
-                           "; error bars ± 1 σ");
+                           (flagged ? ", " + std::to_string(flagged) + " flagged (ringed)" : "") + "; error bars ± 1 σ");
 
     Widen(lo, hi, 0.08);
     const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
@@ -567,6 +568,14 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
         SetColour(cr, kInk);
         cairo_arc(cr, px, y(p.pGpa), radius, 0, 2 * M_PI);
         cairo_fill(cr);
+        if (p.flagged) {
+            // A ring: the pressure jumps away from both neighbours.
+            SetColour(cr, kLeftOut);
+            cairo_set_line_width(cr, 1.5);
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, px, y(p.pGpa), radius + 4, 0, 2 * M_PI);
+            cairo_stroke(cr);
+        }
     }
     cairo_restore(cr);
     Frame(cr, left, top, right, bottom);

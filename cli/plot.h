@@ -30,9 +30,10 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
 struct SeriesPoint {
     double pGpa = kNone;
     double sigmaPGpa = kNone;
+    bool flagged = false;  // its pressure jumps away from both neighbours
 };
 
-// P with error bars against the files' order (1 for the first).
+// P with error bars against the files' order (1 for the first); flagged points ringed.
 std::string DrawSeries(const std::string& path, PlotFormat format, std::span<const SeriesPoint> points);
 
 // Frees what cairo and fontconfig keep for the whole process (font caches), once no picture
