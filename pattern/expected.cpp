@@ -1,14 +1,15 @@
-// The standard's expected pattern: which reflections it shows and how strongly, from its
-// two sites (rock salt: cation at 0 0 0, anion at 1/2 1/2 1/2, face-centred; CsCl type: 0 0 0
-// and 1/2 1/2 1/2), so that absences and weak reflections follow from the structure. The
-// intensity is I = m |F|^2 DW LP, with F = 4 (f_A +- f_B) in rock salt and f_A +- f_B in the
-// CsCl type (in phase for all-even hkl, h+k+l even), m the number of signed hkl of that
-// h^2+k^2+l^2, DW = exp(-2 B s^2) with s = 1/(2d), and LP = (1 + cos^2 2theta) /
-// (sin^2 theta cos theta) for angle-dispersive data (none for energies or plain d).
+// The standard's expected pattern: which reflections it shows and how strongly, from the
+// atoms of its conventional cell, so that absences and weak reflections follow from the
+// structure. The intensity of one h^2+k^2+l^2 is I = sum over its signed hkl of |F|^2, times
+// DW = exp(-2 B s^2) with s = 1/(2d), times LP = (1 + cos^2 2theta) / (sin^2 theta cos theta)
+// for angle-dispersive data (none for energies or plain d); F = sum_j f_j(s) exp(2 pi i h.r_j).
 #include "pattern/steps.h"
 
+#include "core/crystal.h"
+#include "core/form_factors.h"
 #include "core/units.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -18,43 +19,21 @@ namespace hv::pattern::detail {
 
 namespace {
 
-// Four-Gaussian X-ray form factors f(s) = sum a_i exp(-b_i s^2) + c of the neutral atoms,
-// International Tables for Crystallography Vol. C, Table 6.1.1.4, as distributed in gemmi
-// 0.5.7's IT92 table. Neutral atoms stand in for the ions here: the difference is a tenth of
-// an electron's share at the angles that matter for recognition.
-struct Gaussians {
-    std::string_view element;
-    std::array<double, 4> a, b;
-    double c;
-};
-
-constexpr Gaussians kFormFactors[] = {
-    {"Na", {4.7626, 3.1736, 1.2674, 1.1128}, {3.285, 8.8422, 0.3136, 129.424}, 0.676},
-    {"K", {8.2186, 7.4398, 1.0519, 0.8659}, {12.7949, 0.7748, 213.187, 41.6841}, 1.4228},
-    {"Cs", {20.3892, 19.1062, 10.662, 1.4953}, {3.569, 0.3107, 24.3879, 213.904}, 3.3352},
-    {"Cl", {11.4604, 7.1964, 6.2556, 1.6455}, {0.0104, 1.1662, 18.5194, 47.7784}, -9.5574},
-};
-
-// Isotropic Debye-Waller B in angstrom^2: a typical room-temperature value for the salts.
-constexpr double kB = 1.0;
-
-double FormFactor(std::string_view element, double s2)
+// The distinct scatterers of a structure, at most kMaxSpecies, in the order of their first site.
+std::vector<std::string_view> Species(const Structure& structure)
 {
-    for (const Gaussians& g : kFormFactors) {
-        if (g.element != element) continue;
-        double f = g.c;
-        for (std::size_t i = 0; i < 4; ++i) f += g.a[i] * std::exp(-g.b[i] * s2);
-        return f;
+    std::vector<std::string_view> out;
+    for (const Site& site : structure.sites) {
+        if (std::find(out.begin(), out.end(), site.species) == out.end() && out.size() < kMaxSpecies) {
+            out.push_back(site.species);
+        }
     }
-    return 0;
+    return out;
 }
 
-std::string_view Cation(const Standard& standard)
+std::size_t IndexOf(const std::vector<std::string_view>& species, std::string_view s)
 {
-    if (standard.name == "NaCl") return "Na";
-    if (standard.name == "KCl") return "K";
-    if (standard.name == "CsCl") return "Cs";
-    return {};
+    return static_cast<std::size_t>(std::find(species.begin(), species.end(), s) - species.begin());
 }
 
 }  // namespace
@@ -62,6 +41,9 @@ std::string_view Cation(const Standard& standard)
 std::vector<Family> Families(const Standard& standard, int maxN)
 {
     std::vector<Family> out;
+    const std::vector<std::string_view> species =
+        standard.structure ? Species(*standard.structure) : std::vector<std::string_view>{};
+    constexpr double kTwoPi = 6.283185307179586;
     for (const Hkl& hkl : Reflections(standard, maxN)) {
         const int n = SquareSum(hkl);
         if (!out.empty() && out.back().n == n) continue;
@@ -69,22 +51,31 @@ std::vector<Family> Families(const Standard& standard, int maxN)
         f.n = n;
         f.hkl = hkl;
         f.halfLogN = 0.5 * std::log(static_cast<double>(n));
-        // Every signed hkl of this n that the lattice allows. Rock salt's all-odd hkl have n
-        // of 3 mod 8 and its all-even ones n of 0 mod 4; in the CsCl type h+k+l has n's parity.
-        int count = 0;
+        // Every signed hkl of this n the lattice allows, and the sum over them of |F|^2 =
+        // sum over site pairs of f_j f_k cos(2 pi h.(r_j - r_k)), gathered by scatterer pair.
         for (int h = -static_cast<int>(std::sqrt(n)); h * h <= n; ++h) {
             for (int k = -static_cast<int>(std::sqrt(n - h * h)); h * h + k * k <= n; ++k) {
                 const int rest = n - h * h - k * k;
                 const int l = static_cast<int>(std::lround(std::sqrt(rest)));
                 if (l * l != rest) continue;
                 for (const int sl : {l, -l}) {
-                    if (Allowed(standard.lattice, {h, k, sl})) ++count;
+                    if (Allowed(standard.lattice, {h, k, sl})) {
+                        ++f.multiplicity;
+                        if (standard.structure) {
+                            for (const Site& a : standard.structure->sites) {
+                                for (const Site& b : standard.structure->sites) {
+                                    const std::size_t p = IndexOf(species, a.species), q = IndexOf(species, b.species);
+                                    if (p >= kMaxSpecies || q >= kMaxSpecies) continue;
+                                    f.pairs[p * kMaxSpecies + q] +=
+                                        std::cos(kTwoPi * (h * (a.x - b.x) + k * (a.y - b.y) + sl * (a.z - b.z)));
+                                }
+                            }
+                        }
+                    }
                     if (l == 0) break;
                 }
             }
         }
-        f.multiplicity = count;
-        f.inPhase = standard.lattice == hv::Lattice::RockSalt ? hkl.h % 2 == 0 : n % 2 == 0;
         out.push_back(f);
     }
     return out;
@@ -93,9 +84,22 @@ std::vector<Family> Families(const Standard& standard, int maxN)
 double ExpectedIntensity(const Standard& standard, const Family& family, double d, const Work& w)
 {
     const double s2 = 1 / (4 * d * d);
-    const double fa = FormFactor(Cation(standard), s2), fb = FormFactor("Cl", s2);
-    const double f = family.inPhase ? fa + fb : fa - fb;
-    double intensity = family.multiplicity * f * f * std::exp(-2 * kB * s2);
+    double f2 = family.multiplicity;  // without a structure every reflection alike
+    double bIso = 1.0;
+    if (standard.structure) {
+        const std::vector<std::string_view> species = Species(*standard.structure);
+        std::array<double, kMaxSpecies> f{};
+        for (std::size_t i = 0; i < species.size(); ++i) {
+            const FormFactor* ff = FindFormFactor(species[i]);
+            f[i] = ff ? ScatteringFactor(*ff, std::sqrt(s2)) : 0;
+        }
+        f2 = 0;
+        for (std::size_t p = 0; p < species.size(); ++p) {
+            for (std::size_t q = 0; q < species.size(); ++q) f2 += family.pairs[p * kMaxSpecies + q] * f[p] * f[q];
+        }
+        bIso = standard.structure->bIso;
+    }
+    double intensity = std::max(f2, 0.0) * std::exp(-2 * bIso * s2);
     double wavelength = w.geometry.wavelength;
     if (w.unit == XUnit::DAngstrom) wavelength = kNone;
     if (w.intensitiesKnown && std::isfinite(wavelength) && wavelength < 2 * d) {

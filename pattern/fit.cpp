@@ -297,6 +297,10 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     Outcome o;
     if (!options.standard) return Failed(std::move(o), "no standard given");
     const Standard& standard = *options.standard;
+    if (standard.lattice == hv::Lattice::Hexagonal) {
+        return Failed(std::move(o), std::string(standard.name) +
+                                        " is hexagonal: finding a hexagonal standard in a pattern is not supported yet");
+    }
     std::string why;
     if (!CheckTemperature(options.tCelsius, why)) return Failed(std::move(o), why);
     Work w;
@@ -329,7 +333,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             const double z = k * stepZ;
             std::vector<Candidate> shifted = DetectPeaks(w, z);
             SearchResult at = Search(shifted, families, range.search, w, standard, z);
-            if (at.ok && (!found.ok || at.lattice.score > found.lattice.score)) {
+            // A lattice pushed to the edge of the range by an offset is no explanation.
+            const bool inside = at.lattice.a > range.search.aLo * 1.002 && at.lattice.a < range.search.aHi / 1.002;
+            if (at.ok && (inside || options.zeroShift) && (!found.ok || at.lattice.score > found.lattice.score)) {
                 found = std::move(at);
                 cands = std::move(shifted);
             }

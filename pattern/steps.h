@@ -7,6 +7,7 @@
 
 #include "pattern/pattern.h"
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -87,12 +88,15 @@ std::vector<Candidate> DetectPeaks(const Work& w, double zero);
 // ---- The standard's expected pattern ----
 
 // One value of h^2+k^2+l^2 the standard shows; several hkl may share it.
+constexpr std::size_t kMaxSpecies = 4;
 struct Family {
     int n = 0;
     Hkl hkl;
     double halfLogN = 0;
     int multiplicity = 0;  // signed hkl of this n the lattice allows
-    bool inPhase = true;   // the two sites scatter in phase (all even in rock salt, h+k+l even in CsCl)
+    // Sum over those hkl and the cell's site pairs of cos(2 pi h.(r_j - r_k)), by scatterer
+    // pair: |F|^2 summed is pairs[p][q] f_p f_q.
+    std::array<double, kMaxSpecies * kMaxSpecies> pairs{};
 };
 
 std::vector<Family> Families(const Standard& standard, int maxN);
