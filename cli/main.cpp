@@ -173,9 +173,13 @@ const char* const kBatchHelp =
 
 const char* const kPatternHelp = R"(Finds and fits the standard's reflections in integrated 1D diffraction patterns and writes
 one CSV row per file, in input order, to standard output:
-  file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
+  file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message,
+  fom,strong_found,strong_expected,trend,sigma_trend,zero_shift,sigma_zero_shift
 wavelength is the one used (angstrom), n_peaks the number of reflections used; the other
-columns as batch writes them. The used peaks' d and sigma_d go through the same fit as the
+columns as batch writes them. fom is the share of the standard's expected intensity in range
+that used reflections carry, strong_found of strong_expected its strongest expected
+reflections are used, trend (sigma_trend) is the trend of a_i with position as the offset of
+x that would make it, zero_shift (sigma_zero_shift) the offset --zero-shift refined. The used peaks' d and sigma_d go through the same fit as the
 pressure command: a file's pressure is what "hivarnisse-calc pressure" gives for its peaks.
 
 Files: .xy (# comments, the last names the columns: 2th_deg, 2th_rad, q_A^-1, q_nm^-1, d_A;
@@ -183,17 +187,33 @@ Files: .xy (# comments, the last names the columns: 2th_deg, 2th_rad, q_A^-1, q_
 (x I or x I sigma, with blanks or commas). Told apart by content first, extension second.
 --x-unit, --wavelength and --energy win over what a file says.
 
-Search: without --pressure-guess the lattice parameter is searched over V/V0 0.5 to 1.1
-(or --pressure-range LO:HI in GPa) by how well several predicted reflections match peaks
-at once. Every predicted reflection inside the pattern (or --range LO:HI in the file's x
-unit, or only --reflections) is fitted with a pseudo-Voigt profile on a linear background.
-Weak reflections and outliers of a_i are left out, with the reason in --peaks' note.
+Search: without --pressure-guess the lattice parameter is searched from V/V0 0.5 up to the
+volume at -0.5 GPa at the temperature (or over --pressure-range LO:HI in GPa, narrowed to
+what the model reaches) by how well several predicted reflections match peaks at once. The
+standard is recognised by its whole expected pattern: its strongest reflections must be
+there, single-point spikes and peaks of other widths do not count, and one data peak never
+serves two reflections. Every predicted reflection inside the pattern (or --range LO:HI in
+the file's x unit, or only --reflections) is fitted with a pseudo-Voigt profile on a linear
+background. Weak reflections and outliers of a_i are left out, with the reason in --peaks'
+note. ok needs 3 or more used reflections including the strongest expected; 2, strong ones
+missing, a trend of a_i (a zero or distance error) or tension make a warning.
+--zero-shift refines a constant offset of x (a zero error) together with the lattice.
 
 --list: a CSV with a header and the columns file, and optionally t_c, sigma_t, wavelength,
 standard: a row's values win over the options, relative paths are relative to the list.
 --peaks FILE: every predicted reflection of every file:
-  file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note
+  file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note,i_expected
 --plot DIR: a picture per file (named after it) and series.png with P against file order.
+
+A series (a compression or heating run, in input order): --follow searches each file near
+the series' pressure (within max(2 GPa, 20 %), as --pressure-guess does): the last found
+with status ok near the file before, or, after a file found far from it, that file's
+pressure once the next file is found near it; over the whole range only where nothing is
+found there. So a weak pattern keeps the series' lattice, and one coincidence does not
+lead the search astray. With or without --follow, a pressure that jumps away from both
+neighbouring files (above or below both, from each by more than 1 GPa and 5 combined
+sigma) is flagged: its row becomes a warning whose message says "flag", and series.png
+rings it.
 
 A bad file is an error row that says why; it never stops the others. Exit status 0 every
 file computed, 1 some rows are errors or a picture could not be written (all rows are
@@ -357,7 +377,9 @@ int main(int argc, char** argv)
     pat->add_option("--pressure-range", tq.pressureRange, "GPa: search within")
         ->type_name("LO:HI")
         ->excludes(guess);
+    pat->add_flag("--follow", tq.follow, "A series: search each file near the pressure of the file before it");
     pat->add_option("--range", tq.range, "In the file's x unit: fit only inside")->type_name("LO:HI");
+    pat->add_flag("--zero-shift", tq.zeroShift, "Refine a constant offset of x (a zero error) with the lattice");
     pat->add_option("--reflections", tq.reflections, "Fit only these, as 200,220,222")->type_name("LIST");
     pat->add_option("--peaks", tq.peaks, "Write the fitted reflections to this CSV file")->type_name("FILE");
     pat->add_option("--plot", tq.plot, "Write a picture of every fit into this directory")->type_name("DIR");

@@ -3,6 +3,7 @@
 #include "rows/batch.h"
 #include "rows/csv.h"
 #include "rows/pattern_rows.h"
+#include "cli/pattern_series.h"
 #include "cli/plot.h"
 #include "core/numbers.h"
 #include "core/units.h"
@@ -134,7 +135,8 @@ struct Item {
 
 struct Done {
     bool ready = false;
-    std::string row, peaks;
+    pattern::Outcome outcome;  // for its row, written once its neighbours are known; no curves
+    std::string peaks;
     SeriesPoint point;
     bool error = false;
     std::string pictureError;
@@ -209,6 +211,7 @@ bool ReadCommonOptions(const PatternRequest& q, Common& c, std::string& why)
         !ParseRange(q.range, "--range", o.xLo, o.xHi, why)) {
         return false;
     }
+    o.zeroShift = q.zeroShift;
     c.reflectionsText = q.reflections;
     if (!q.reflections.empty() && c.standard) {
         std::vector<Reflection> r;
@@ -401,16 +404,19 @@ void NamePictures(std::vector<Item>& items, const fs::path& dir, PlotFormat form
 
 // ---- Computing ----
 
-Done Compute(const Item& item, bool plot, PlotFormat format)
+Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follow, std::size_t index)
 {
     Done d;
-    pattern::Outcome outcome;
+    pattern::Outcome& outcome = d.outcome;
     std::optional<pattern::ReadOutcome> read;
+    bool fitted = false;
     if (item.error.empty()) {
         try {
             read = pattern::ReadFile(item.path);
             if (read->ok) {
-                outcome = pattern::FitPattern(read->pattern, item.options);
+                fitted = true;
+                outcome = follow ? follow->Fit(index, &read->pattern, item.options)
+                                 : pattern::FitPattern(read->pattern, item.options);
             } else {
                 outcome.result.message = read->error;
             }
@@ -422,7 +428,7 @@ Done Compute(const Item& item, bool plot, PlotFormat format)
     } else {
         outcome.result.message = item.error;
     }
-    AppendPatternRow(d.row, item.name, item.standardText, item.tText, outcome);
+    if (follow && !fitted) follow->Fit(index, nullptr, item.options);  // its turn passes
     AppendPeakRows(d.peaks, item.name, outcome);
     d.error = outcome.result.status == Status::Error;
     if (!d.error) {
@@ -440,6 +446,8 @@ Done Compute(const Item& item, bool plot, PlotFormat format)
             d.pictureError = "cannot draw " + item.picture + ": " + e.what();
         }
     }
+    outcome.curve = {};
+    outcome.background = {};
     return d;
 }
 
@@ -530,18 +538,35 @@ int RunPatternCommand(const PatternRequest& q)
     std::atomic<std::size_t> next{0};
     std::mutex m;
     Progress progress(items.size());
+    std::optional<SeriesFollow> follow;
+    if (q.follow) follow.emplace();
+    SeriesPoint previous;  // the last written file with a pressure
 
     // Each worker takes the next file; whoever completes the next row in line writes it and
-    // any ready after it, so rows come out in input order while the cores keep fitting.
+    // any ready after it, so rows come out in input order while the cores keep fitting. A
+    // row with a pressure waits for the next file with one, its neighbour for the flag.
     const auto work = [&] {
         for (std::size_t i; (i = next++) < items.size();) {
-            Done d = Compute(items[i], plot, format);
+            Done d = Compute(items[i], plot, format, follow ? &*follow : nullptr, i);
             const std::lock_guard lock(m);
             done[i] = std::move(d);
             done[i].ready = true;
             while (nextWrite < done.size() && done[nextWrite].ready) {
                 Done& w = done[nextWrite];
-                std::fwrite(w.row.data(), 1, w.row.size(), stdout);
+                if (std::isfinite(w.point.pGpa)) {
+                    std::size_t j = nextWrite + 1;
+                    while (j < done.size() && done[j].ready && !std::isfinite(done[j].point.pGpa)) ++j;
+                    if (j < done.size() && !done[j].ready) break;
+                    if (j < done.size() && std::isfinite(previous.pGpa) && JumpsAway(previous, w.point, done[j].point)) {
+                        FlagJump(w.outcome, previous, done[j].point);
+                        w.point.flagged = true;
+                    }
+                    previous = w.point;
+                }
+                const Item& item = items[nextWrite];
+                std::string row;
+                AppendPatternRow(row, item.name, item.standardText, item.tText, w.outcome);
+                std::fwrite(row.data(), 1, row.size(), stdout);
                 if (peaks) std::fwrite(w.peaks.data(), 1, w.peaks.size(), peaks.get());
                 errors += w.error;
                 if (!w.pictureError.empty()) {
@@ -549,7 +574,8 @@ int RunPatternCommand(const PatternRequest& q)
                     std::fprintf(stderr, "%s pattern: %s\n", kProgram, w.pictureError.c_str());
                 }
                 series[nextWrite] = w.point;
-                w = Done{true, {}, {}, {}, false, {}};
+                w = Done{};
+                w.ready = true;
                 ++nextWrite;
             }
             progress.Show(nextWrite);

@@ -15,7 +15,9 @@ struct PatternRequest {
     std::string peaks, plot, plotFormat = "png";
     std::string list;
     std::vector<std::string> files;
+    bool follow = false;  // seed each file's search from the last accepted pressure before it
     unsigned jobs = 0;  // 0: one worker per core
+    bool zeroShift = false;
 };
 
 // Reads, fits and writes every file, rows to standard output in input order. Returns the

@@ -659,6 +659,7 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
         cairo_arc(cr, px, y(p.pGpa), radius, 0, 2 * M_PI);
         cairo_fill(cr);
         if (p.flagged) {
+            // A ring: the pressure jumps away from both neighbours.
             SetColour(cr, kLeftOut);
             cairo_set_line_width(cr, 1.5);
             cairo_new_sub_path(cr);

@@ -49,8 +49,8 @@ std::vector<double> SpreadLabels(std::span<const double> at, double pitch, doubl
 struct SeriesPoint {
     double pGpa = kNone;
     double sigmaPGpa = kNone;
-    std::string label;      // the file, or its temperature; empty: the point's number
-    bool flagged = false;   // a row to look at again (a warning, a jump from its neighbours)
+    std::string label = {}; // the file, or its temperature; empty: the point's number
+    bool flagged = false;   // its pressure jumps away from both neighbours
 };
 
 // P with error bars against the files' order (1 for the first): refused files as crosses on

@@ -71,6 +71,7 @@ struct Options {
     double pressureLo = kNone, pressureHi = kNone;  // GPa: search within
     double xLo = kNone, xHi = kNone;     // fit only inside, in the pattern's x unit
     std::vector<Reflection> reflections; // fit only these; empty: every predicted one
+    bool zeroShift = false;              // refine a constant offset of x with the lattice
 };
 
 // One predicted reflection and what its fit gave. Numbers NaN where there are none. One row
@@ -86,6 +87,7 @@ struct PeakRow {
     double height = kNone;
     double d = kNone, sigmaD = kNone;
     double aI = kNone;              // d * sqrt(h^2+k^2+l^2)
+    double expected = kNone;        // expected relative intensity, the strongest in range 100
     bool used = false;
     std::string note;               // why not used; empty when used
 };
@@ -102,18 +104,39 @@ struct Outcome {
     // linear backgrounds; NaN outside the fitted windows, empty when no lattice was found.
     std::vector<double> curve;
     std::vector<double> background;
+    // How well the standard's expected pattern is explained: the share of the expected
+    // intensity in range that used reflections carry (NaN for energy-dispersive spectra,
+    // whose intensities the source spectrum sets), and how many of the (up to three)
+    // strongest expected reflections in range are used.
+    double fom = kNone;
+    int strongFound = 0, strongExpected = 0;
+    // The trend of a_i with position, as the constant offset of x (in the pattern's x unit)
+    // that would make it, with its sigma; NaN below three used reflections.
+    double trend = kNone, sigmaTrend = kNone;
+    // The refined offset of x with --zero-shift (the fitted positions minus it are the true
+    // ones); NaN otherwise.
+    double zeroShift = kNone, sigmaZeroShift = kNone;
 };
 
 // Finds the standard's lattice in the pattern, fits every predicted reflection, leaves out
-// the insignificant and the outliers with a reason, and gives the used peaks to the core's
-// Fit, so that result is exactly Fit(standard, tCelsius, used peaks, sigmaT).
+// the insignificant, the outliers and reflections that share a data peak with a reason, and
+// gives the used peaks to the core's Fit, so that result is exactly Fit(standard, tCelsius,
+// used peaks, sigmaT) (with zeroShift, of the spacings at the refined offset, sigma_a the
+// larger of Fit's and the joint fit's of a and the offset).
 //
-// The search: candidate peaks (5 sigma of prominence) are detected once; lattice parameters
-// between V/V0 0.5 and 1.1 (or those of the pressure range, or within max(2 GPa, 20 %) of the
-// guess, through the core's inverse) are scored by how many of the standard's reflections
-// inside the pattern fall on a candidate, so fixed ratios of d decide. Fewer than three
-// explained peaks (two near a guess), or two different lattices explaining as many about as
-// well, is an error, never a guess.
+// The search: candidate peaks (5 sigma of prominence; single-point spikes are none) are
+// detected once; lattice parameters between V/V0 0.5 and the volume at -0.5 GPa at the
+// temperature (or those of the pressure range, clamped to what the model reaches, or within
+// max(2 GPa, 20 %) of the guess, through the core's inverse) are scored by how many of the
+// standard's reflections inside the pattern fall on a candidate. A lattice is recognised only
+// when its expected pattern (the structure's intensities: form factors, multiplicity,
+// Debye-Waller, Lorentz-polarisation) is there: three or more explained peaks (two near a
+// guess) of agreeing widths; none of its three strongest reflections in range absent where
+// the explained peaks' scale puts it 25 sigma above the noise (unless it lies under another
+// peak or in a detector gap), and at least 30 % of the expected intensity explained. Energy-
+// dispersive spectra: positions only, four or more explained and at least half of those in
+// range. No recognised lattice, or two explaining as many about as well, is an error with
+// the reason, never a guess.
 //
 // The fit: each predicted reflection (neighbours whose windows of +-4 widths overlap, up to
 // eight, together) gets a pseudo-Voigt (position, height, FWHM, mixing) on a linear
@@ -122,10 +145,20 @@ struct Outcome {
 // estimated from the point-to-point scatter, so normalised intensities work too). sigma of
 // the position comes from the covariance, times sqrt(reduced chi-square) above 1, and goes
 // to d by SpacingSlope. A reflection is used when its height exceeds 5 of its sigma, its
-// position lies within 2 widths of the prediction and its width is sane; of the used ones, an
-// a_i more than 3 sigma from the weighted mean of the others leaves, worst first (the result
-// is then a warning that names it). Fewer than two used reflections is an error. The work per
-// pattern is bounded, whatever the input.
+// position lies within 2 widths of the prediction, its width is sane and no other reflection
+// sits on the same data peak; of the used ones, an a_i more than 3 sigma from the weighted
+// mean of the others leaves, worst first.
+//
+// Status: ok needs three or more used reflections including the three strongest expected
+// in range; two used, strong ones not used, outliers left out, a trend of a_i beyond 3 sigma
+// (a zero or distance error), or a pressure below 0 beyond 2 sigma (tension) make a warning
+// that says which; fewer than two is an error.
+//
+// The work per pattern is bounded: at most max(4e6, 1.5e6 x predicted reflections + 200 x
+// points) units (a unit is one point of one profile evaluated, or its share of a QR step of
+// the minimiser; a clean reflection needs some 50,000 to 100,000), with at most 400 values
+// of h^2+k^2+l^2 predicted, 60 candidates, 48 lattices scored per search and 81 searches
+// with zeroShift.
 Outcome FitPattern(const Pattern& pattern, const Options& options);
 
 // The reader's rules for arrays from elsewhere (equal lengths, at least kMinPoints, finite

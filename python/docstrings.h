@@ -223,7 +223,7 @@ constexpr const char* kPattern = R"(Pattern(x, intensity, sigma, x_unit, wavelen
 
 A named tuple: p.x or x, intensity, sigma, x_unit, wavelength = p.)";
 
-constexpr const char* kFitPattern = R"(fit_pattern(standard, t_c, x, intensity, *, sigma=None, x_unit="2theta", wavelength=None, energy=None, two_theta_fixed=None, sigma_t=None, pressure_guess=None, pressure_range=None, x_range=None, reflections=None) -> PatternResult
+constexpr const char* kFitPattern = R"(fit_pattern(standard, t_c, x, intensity, *, sigma=None, x_unit="2theta", wavelength=None, energy=None, two_theta_fixed=None, sigma_t=None, pressure_guess=None, pressure_range=None, x_range=None, reflections=None, zero_shift=False) -> PatternResult
 
 Finds the standard's reflections in one pattern and fits them, exactly as hivarnisse-calc
 pattern does: the same numbers as its row for the same pattern and options.
@@ -239,9 +239,11 @@ wavelength       angstrom, or energy in keV; 2-theta needs one of them.
 two_theta_fixed  the detector's angle in degrees for x_unit 'kev'.
 sigma_t          uncertainty of the temperature in kelvin, for sigma_p_gpa.
 pressure_guess   GPa: search the lattice near it; or pressure_range (lo, hi) in GPa.
-                 Without either the search covers V/V0 0.5 to 1.1.
+                 Without either the search covers V/V0 0.5 up to the volume at -0.5 GPa
+                 at t_c; a range beyond what the model reaches is narrowed to it.
 x_range          (lo, hi) in x_unit: fit only reflections inside.
 reflections      fit only these: "200,220", ["200", "220"] or [200, 220].
+zero_shift       True: refine a constant offset of x (a zero error) with the lattice.
 
 Bad arguments raise ValueError. A pattern in which the standard cannot be found or fitted is
 no exception: the result has status 'error' and says why in message. The fit runs without
@@ -264,12 +266,18 @@ The fields of hivarnisse-calc pattern's row: standard, t_c, wavelength (angstrom
 none was needed), n_peaks (reflections used), a, sigma_a, v_ratio, p_gpa (float32, the
 window's single-precision pressure), sigma_p_gpa, status ('ok', 'warning' or 'error') and
 message; numbers NaN where there are none. Also x_unit and x_unit_source ('user' from
-fit_pattern), wavelength_source ('user', 'energy', ...).
+fit_pattern), wavelength_source ('user', 'energy', ...). How well the standard's expected
+pattern is explained: fom (the share of its expected intensity in range that used reflections
+carry; NaN for energy-dispersive spectra), strong_found of strong_expected (its strongest
+expected reflections in range that are used). trend and sigma_trend: the trend of a_i with
+position as the offset of x that would make it; zero_shift and sigma_zero_shift: the offset
+refined with zero_shift=True (NaN otherwise).
 
 peaks: a dict of numpy arrays, one element per predicted reflection, as the columns of
 hivarnisse-calc pattern --peaks: hkl, n, position, sigma_position, fwhm, eta, height, d,
-sigma_d, a_i, used (bool), note (why a reflection was left out), and predicted: where the
-found lattice puts the reflection. pandas.DataFrame(r.peaks) makes a table of it.
+sigma_d, a_i, used (bool), note (why a reflection was left out), predicted: where the found
+lattice puts the reflection, and i_expected: its expected relative intensity (the strongest
+in range 100). pandas.DataFrame(r.peaks) makes a table of it.
 
 x, intensity: the pattern; curve, background: the fitted profile and the local linear
 backgrounds on x, NaN outside the fitted windows. plot() draws them.)";

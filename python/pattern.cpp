@@ -122,12 +122,15 @@ struct PatternResult {
     py::object standard, t_c, x_unit, x_unit_source, wavelength, wavelength_source;
     py::object n_peaks, a, sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message;
     py::object peaks, x, intensity, curve, background;
+    py::object fom, strong_found, strong_expected, trend, sigma_trend, zero_shift, sigma_zero_shift;
 };
 
 constexpr const char* kFields[] = {"standard",   "t_c",       "x_unit",      "x_unit_source", "wavelength",
                                    "wavelength_source", "n_peaks", "a",        "sigma_a",       "v_ratio",
                                    "p_gpa",      "sigma_p_gpa", "status",    "message",       "peaks",
-                                   "x",          "intensity", "curve",       "background"};
+                                   "x",          "intensity", "curve",       "background",    "fom",
+                                   "strong_found", "strong_expected", "trend", "sigma_trend", "zero_shift",
+                                   "sigma_zero_shift"};
 
 std::vector<py::object PatternResult::*> Members()
 {
@@ -137,7 +140,9 @@ std::vector<py::object PatternResult::*> Members()
             &PatternResult::v_ratio,    &PatternResult::p_gpa,       &PatternResult::sigma_p_gpa,
             &PatternResult::status,     &PatternResult::message,     &PatternResult::peaks,
             &PatternResult::x,          &PatternResult::intensity,   &PatternResult::curve,
-            &PatternResult::background};
+            &PatternResult::background, &PatternResult::fom,         &PatternResult::strong_found,
+            &PatternResult::strong_expected, &PatternResult::trend,  &PatternResult::sigma_trend,
+            &PatternResult::zero_shift, &PatternResult::sigma_zero_shift};
 }
 
 std::vector<hv::Reflection> ReflectionsArg(const py::object& value, const hv::Standard& standard)
@@ -188,22 +193,24 @@ py::dict PeakTable(const std::vector<hv::pattern::PeakRow>& peaks)
     py::list hkl, note;
     py::array_t<int64_t> count(n);
     py::array_t<bool> used(n);
-    std::vector<std::vector<double>> columns(9, std::vector<double>(peaks.size()));
+    std::vector<std::vector<double>> columns(10, std::vector<double>(peaks.size()));
     for (std::size_t i = 0; i < peaks.size(); ++i) {
         const hv::pattern::PeakRow& p = peaks[i];
         hkl.append(hv::ReflectionText(p.reflection));
         note.append(Text(p.note));
         count.mutable_at(static_cast<py::ssize_t>(i)) = p.reflection.n;
         used.mutable_at(static_cast<py::ssize_t>(i)) = p.used;
-        const double values[] = {p.position, p.sigmaPosition, p.fwhm, p.eta, p.height, p.d, p.sigmaD, p.aI, p.predicted};
-        for (std::size_t k = 0; k < 9; ++k) columns[k][i] = values[k];
+        const double values[] = {p.position, p.sigmaPosition, p.fwhm, p.eta,       p.height,
+                                 p.d,        p.sigmaD,        p.aI,   p.predicted, p.expected};
+        for (std::size_t k = 0; k < 10; ++k) columns[k][i] = values[k];
     }
     const py::module_ np = py::module_::import("numpy");
     py::dict t;
     t["hkl"] = np.attr("array")(hkl, "dtype"_a = "U");
     t["n"] = count;
-    const char* names[] = {"position", "sigma_position", "fwhm", "eta", "height", "d", "sigma_d", "a_i", "predicted"};
-    for (std::size_t k = 0; k < 9; ++k) t[names[k]] = Doubles(columns[k]);
+    const char* names[] = {"position", "sigma_position", "fwhm", "eta", "height", "d", "sigma_d", "a_i", "predicted",
+                           "i_expected"};
+    for (std::size_t k = 0; k < 10; ++k) t[names[k]] = Doubles(columns[k]);
     t["used"] = used;
     t["note"] = np.attr("array")(note, "dtype"_a = "object");
     if (n == 0) t["hkl"] = np.attr("empty")(0, "dtype"_a = "U1");
@@ -214,7 +221,7 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
                          const py::object& intensity, const py::object& sigma, const std::string& xUnit,
                          const py::object& wavelength, const py::object& energy, const py::object& twoThetaFixed,
                          const py::object& sigmaT, const py::object& pressureGuess, const py::object& pressureRange,
-                         const py::object& xRange, const py::object& reflections)
+                         const py::object& xRange, const py::object& reflections, bool zeroShift)
 {
     const hv::Standard* standard = hv::FindStandardAnyCase(standardName);
     if (!standard) {
@@ -245,6 +252,7 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
     Range("pressure_range", pressureRange, o.pressureLo, o.pressureHi);
     Range("x_range", xRange, o.xLo, o.xHi);
     o.reflections = ReflectionsArg(reflections, *standard);
+    o.zeroShift = zeroShift;
 
     hv::pattern::Pattern p;
     p.x = Vector("x", x);
@@ -286,6 +294,13 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
     r.peaks = PeakTable(out.peaks);
     r.x = Doubles(p.x);
     r.intensity = Doubles(p.intensity);
+    r.fom = py::float_(out.fom);
+    r.strong_found = py::int_(out.strongFound);
+    r.strong_expected = py::int_(out.strongExpected);
+    r.trend = py::float_(out.trend);
+    r.sigma_trend = py::float_(out.sigmaTrend);
+    r.zero_shift = py::float_(out.zeroShift);
+    r.sigma_zero_shift = py::float_(out.sigmaZeroShift);
     const std::vector<double> none(p.x.size(), hv::kNone);
     r.curve = Doubles(out.curve.size() == p.x.size() ? out.curve : none);
     r.background = Doubles(out.background.size() == p.x.size() ? out.background : none);
@@ -412,5 +427,6 @@ void RegisterPattern(py::module_& m)
     m.def("fit_pattern", &FitPattern, doc::kFitPattern, "standard"_a, "t_c"_a, "x"_a, "intensity"_a, py::kw_only(),
           "sigma"_a = py::none(), "x_unit"_a = "2theta", "wavelength"_a = py::none(), "energy"_a = py::none(),
           "two_theta_fixed"_a = py::none(), "sigma_t"_a = py::none(), "pressure_guess"_a = py::none(),
-          "pressure_range"_a = py::none(), "x_range"_a = py::none(), "reflections"_a = py::none());
+          "pressure_range"_a = py::none(), "x_range"_a = py::none(), "reflections"_a = py::none(),
+          "zero_shift"_a = false);
 }

@@ -20,6 +20,15 @@ void AppendPatternRow(std::string& out, std::string_view file, std::string_view 
                                     [](const pattern::PeakRow& p) { return p.used; });
     out += ',' + std::to_string(used);
     AppendResult(out, outcome.result);
+    AppendNumber(out, outcome.fom);
+    if (outcome.strongExpected > 0) {
+        out += ',' + std::to_string(outcome.strongFound) + ',' + std::to_string(outcome.strongExpected);
+    } else {
+        out += ",,";
+    }
+    for (const double v : {outcome.trend, outcome.sigmaTrend, outcome.zeroShift, outcome.sigmaZeroShift}) {
+        AppendNumber(out, v);
+    }
     out += '\n';
 }
 
@@ -35,6 +44,7 @@ void AppendPeakRows(std::string& out, std::string_view file, const pattern::Outc
         }
         out += p.used ? ",1," : ",0,";
         AppendField(out, p.note);
+        AppendNumber(out, p.expected);
         out += '\n';
     }
 }

@@ -76,7 +76,8 @@ const hv::pattern::PeakRow* Row(const Outcome& o, int n)
 TEST(PatternFit, RecoversTheLatticeWithinItsSigma)
 {
     std::mt19937_64 random(2026);
-    std::uniform_real_distribution<double> volume(0.6, 1.05);
+    // Up to what NaCl can be in a cell at 25 C: V/V0 1.022 is -0.5 GPa.
+    std::uniform_real_distribution<double> volume(0.6, 1.02);
     int within = 0, found = 0;
     double sum = 0, sum2 = 0;
     for (int k = 0; k < kPatterns; ++k) {
@@ -238,7 +239,7 @@ TEST(PatternFit, EveryUnit)
 TEST(PatternFit, SearchFindsTheLatticeAmongOtherPeaks)
 {
     std::mt19937_64 random(99);
-    std::uniform_real_distribution<double> volume(0.55, 1.08), u01(0, 1);
+    std::uniform_real_distribution<double> volume(0.55, 1.02), u01(0, 1);
     for (int k = 0; k < kCrowded; ++k) {
         const double a = 5.64 * std::cbrt(volume(random));
         synth::Recipe r = EightReflections(a, 500 + static_cast<uint64_t>(k));
@@ -340,7 +341,7 @@ TEST(PatternFit, SpoiledReflectionIsLeftOut)
     EXPECT_FALSE(r220->used);
     EXPECT_NE(r220->note.find("outlier"), std::string::npos) << r220->note;
     EXPECT_EQ(o.result.status, Status::Warning);
-    EXPECT_EQ(o.result.message, "left out as outliers: 220");
+    EXPECT_EQ(o.result.message, "left out as outliers: 220; strong reflection 220 not used");
     EXPECT_EQ(o.result.peaks, 7);
     EXPECT_LT(std::fabs(o.result.a - a), 3 * o.result.sigmaA);
 }
@@ -357,7 +358,7 @@ TEST(PatternFit, CommonScatterIsNoOutlier)
     r.extra = {{synth::BraggTwoTheta(5.64 / std::sqrt(12.0), r.wavelength) + 0.02, 15000, 0}};
     o = FitPattern(Of(synth::Make(r)), NaClAt25());
     ASSERT_NE(o.result.status, Status::Error) << o.result.message;
-    EXPECT_EQ(o.result.message, "left out as outliers: 222");
+    EXPECT_EQ(o.result.message.rfind("left out as outliers: 222", 0), 0u) << o.result.message;
 }
 
 // Odd reflections absent (KCl-like contrast): they are predicted, fitted, found insignificant.

@@ -201,3 +201,22 @@ def test_plot(monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     with pytest.raises(ImportError, match="needs matplotlib"):
         r.plot()
+
+
+def test_zero_shift_and_how_well_the_pattern_is_explained():
+    """A pattern 0.15 degrees off in 2-theta: refused without zero_shift (it says why), found
+    with it at the true lattice; the expected intensities and fom come with the result."""
+    x, y, a_true = made(7.3, seed=7)
+    r = hv.fit_pattern("NaCl", 25, x + 0.15, y, wavelength=WAVELENGTH)
+    assert r.status != "ok" and "zero" in r.message, r.message
+    z = hv.fit_pattern("NaCl", 25, x + 0.15, y, wavelength=WAVELENGTH, zero_shift=True)
+    assert z.status == "ok", z.message
+    assert abs(z.zero_shift - 0.15) < 3 * z.sigma_zero_shift
+    assert abs(z.a - a_true) < 3 * z.sigma_a
+    # NaCl's 200 is its strongest reflection; all three strongest are used.
+    i = z.peaks["i_expected"]
+    assert z.peaks["hkl"][np.nanargmax(i)] == "200" and np.nanmax(i) == 100
+    assert (z.strong_found, z.strong_expected) == (3, 3)
+    assert 0.95 < z.fom <= 1
+    plain = hv.fit_pattern("NaCl", 25, x, y, wavelength=WAVELENGTH)
+    assert math.isnan(plain.zero_shift) and abs(plain.trend) < 3 * plain.sigma_trend

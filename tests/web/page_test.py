@@ -390,7 +390,7 @@ class Page(unittest.TestCase):
         target = pathlib.Path(self.downloads) / "hivarnisse-patterns.csv"
         WebDriverWait(self.d, 20).until(lambda d: target.exists() and target.stat().st_size > 0)
         lines = target.read_text().splitlines()
-        self.assertEqual(lines[0], "file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message")
+        self.assertEqual(lines[0], "file,standard,t_c,wavelength,n_peaks,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message,fom,strong_found,strong_expected,trend,sigma_trend,zero_shift,sigma_zero_shift")
         self.assertEqual([l.split(",")[0] for l in lines[1:]], ["run-03.xy", "run-06.xy", "notes.txt"])
         self.shot("patterns", 1280)
         self.shot("patterns", 390)

@@ -1,0 +1,128 @@
+// The fit of every predicted reflection: neighbours whose windows overlap are fitted
+// together, a quick look first spares the full fit those that are not there, and a peak that
+// fails its checks leaves its cluster, which is fitted again without it.
+#include "pattern/steps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace hv::pattern::detail {
+
+void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<double>& curve,
+              std::vector<double>& background)
+{
+    // Clusters of reflections whose windows overlap, fitted together.
+    const std::size_t m = w.x.size();
+    for (std::size_t first = 0; first < slots.size();) {
+        std::size_t last = first + 1;
+        while (last < slots.size() && last - first < kMaxClusterPeaks &&
+               slots[last].predicted - slots[last].half < slots[last - 1].predicted + slots[last - 1].half) {
+            ++last;
+        }
+        const double left = slots[first].predicted - slots[first].half;
+        const double right = slots[last - 1].predicted + slots[last - 1].half;
+        const std::size_t iLo = static_cast<std::size_t>(std::lower_bound(w.x.begin(), w.x.end(), left) - w.x.begin());
+        const std::size_t iHi = static_cast<std::size_t>(std::upper_bound(w.x.begin(), w.x.end(), right) - w.x.begin());
+
+        ClusterFit fit;
+        std::vector<std::size_t> fitted;  // the slots of the last fit, in its order
+        for (int round = 0; round < kMaxRounds; ++round) {
+            std::vector<Start> starts;
+            std::vector<std::size_t> members;
+            for (std::size_t s = first; s < last; ++s) {
+                if (!slots[s].active) continue;
+                const std::size_t at = static_cast<std::size_t>(
+                    std::lower_bound(w.x.begin(), w.x.end(), slots[s].predicted) - w.x.begin());
+                const std::size_t i = std::min(at, m - 1);
+                const double bg = std::min({w.mean3[i], w.y[iLo < m ? iLo : m - 1], w.y[iHi > 0 ? iHi - 1 : 0]});
+                starts.push_back({slots[s].predicted, std::max(w.mean3[i] - bg, 0.0), slots[s].fwhm});
+                members.push_back(s);
+            }
+            if (round == 0) {
+                // Reflections that a quick look finds well below significance skip the full fit.
+                const std::vector<QuickHeight> quick = QuickHeights(w, iLo, iHi, starts);
+                std::vector<Start> kept;
+                std::vector<std::size_t> keptMembers;
+                for (std::size_t j = 0; j < members.size(); ++j) {
+                    const QuickHeight& q = quick[j];
+                    if (q.sigma > 0 && !(q.height > kQuickSigma * q.sigma)) {
+                        Slot& sl = slots[members[j]];
+                        sl.row.note = "not significant: height " + Fixed(q.height / q.sigma, 1) + " sigma";
+                        sl.active = false;
+                        sl.decided = true;
+                        continue;
+                    }
+                    if (q.sigma > 0) starts[j].height = q.height;
+                    kept.push_back(starts[j]);
+                    keptMembers.push_back(members[j]);
+                }
+                starts = std::move(kept);
+                members = std::move(keptMembers);
+            }
+            if (members.empty()) break;
+            fit = FitCluster(w, iLo, iHi, starts, budget);
+            fitted = members;
+            if (fit.strayed >= 0) {
+                // The one that ran off goes; the others are fitted again without it.
+                Slot& sl = slots[members[static_cast<std::size_t>(fit.strayed)]];
+                sl.row.note = "the fit ran off its window";
+                sl.active = false;
+                sl.decided = true;
+                fit = ClusterFit{};
+                continue;
+            }
+            if (!fit.ok) {
+                for (std::size_t s : members) {
+                    slots[s].row.note = fit.outOfWork ? "not fitted: the pattern needs more work than one fit may take"
+                                                      : "the fit did not converge";
+                    slots[s].active = false;
+                    slots[s].decided = true;
+                }
+                break;
+            }
+            // Judge every peak; a bad one leaves the cluster and the rest are fitted again
+            // without it, so that it cannot take a share of a neighbour.
+            bool dropped = false;
+            for (std::size_t j = 0; j < members.size(); ++j) {
+                Slot& s = slots[members[j]];
+                const PeakFit& f = fit.peaks[j];
+                s.fit = f;
+                std::string note;
+                if (!f.ok) {
+                    note = "the fit gives no uncertainty";
+                } else if (!(f.height > kSignificantSigma * f.sigmaHeight)) {
+                    note = "not significant: height " + Fixed(f.height / f.sigmaHeight, 1) + " sigma";
+                } else if (std::fabs(f.position - s.predicted) > s.half / 2) {
+                    note = "position " + Sig(f.position) + " outside its window " + Sig(s.predicted - s.half / 2) + " to " +
+                           Sig(s.predicted + s.half / 2);
+                } else if (f.fwhm < 0.7 * w.step || f.fwhm > 3 * s.fwhm) {
+                    note = "width " + Sig(f.fwhm) + " not a peak's (about " + Sig(s.fwhm) + " expected)";
+                }
+                if (!note.empty()) {
+                    s.row.note = note;
+                    s.active = false;
+                    s.decided = true;
+                    dropped = true;
+                }
+            }
+            if (!dropped) break;
+        }
+        // Drawn as fitted: the final fit's peaks over its background.
+        if (fit.ok) {
+            for (std::size_t i = iLo; i < iHi && i < m; ++i) {
+                const double bg = fit.b0 + fit.b1 * (w.x[i] - fit.centre);
+                double total = bg;
+                for (std::size_t j = 0; j < fitted.size() && j < fit.peaks.size(); ++j) {
+                    if (slots[fitted[j]].active) total += Shape(w.x[i], fit.peaks[j]);
+                }
+                background[w.index[i]] = bg;
+                curve[w.index[i]] = total;
+            }
+        }
+        first = last;
+    }
+}
+
+}  // namespace hv::pattern::detail

@@ -1,0 +1,211 @@
+// The steps of FitPattern, one file each: the points as the fit sees them (prepare.cpp),
+// candidate peaks (peaks.cpp), the standard's expected pattern (expected.cpp), the search
+// that recognises the lattice (search.cpp), the profile fit (profile.cpp), the lattice of the
+// fitted reflections with its trend and zero offset (lattice.cpp), and the assembly
+// (fit.cpp). Internal to the pattern library.
+#pragma once
+
+#include "pattern/pattern.h"
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace hv::pattern::detail {
+
+constexpr double kLn2 = 0.69314718055994530942;
+
+// Candidates and lattices: a peak counts as clear at this many sigma of its prominence, and
+// a lattice needs this many clear peaks (two when the user's guess supplies the rest).
+constexpr double kClearSigma = 5;
+constexpr int kMinMatched = 3;
+constexpr int kMinMatchedNearGuess = 2;
+// A strong reflection the lattice predicts this many times above the clear threshold, on the
+// scale of the reflections it does explain, must be there: texture changes intensities by
+// factors of a few, it does not make the strongest vanish.
+constexpr double kMustSeeFactor = 5;
+// How many of the strongest expected reflections in range the recognition and the status ask for.
+constexpr int kStrongest = 3;
+// Widths of one lattice's peaks agree within this factor of their median.
+constexpr double kWidthFactor = 2.5;
+// A fitted reflection is used above this many sigma of its height.
+constexpr double kSignificantSigma = 5;
+// Below this many sigma at a quick look a reflection is not fitted in full.
+constexpr double kQuickSigma = 3;
+// Leave-one-out outlier rule for a_i, and the trend of a_i that makes a warning.
+constexpr double kOutlierSigma = 3;
+constexpr double kTrendSigma = 3;
+// Bounds on the work one pattern can cause.
+constexpr std::size_t kMaxCandidates = 60;
+constexpr int kMaxSquareSumPredicted = 400;
+constexpr std::size_t kMaxClusterPeaks = 8;
+constexpr int kMaxRounds = static_cast<int>(kMaxClusterPeaks) + 1;
+// Work one pattern may spend (profile evaluations, points x peaks, and the QR steps of the
+// minimiser): this much per predicted reflection plus this much per point, about twenty
+// times what a clean reflection needs, so that every reflection of a real pattern is fitted
+// and no input keeps the fitter busy for long.
+constexpr long kWorkPerReflection = 1'500'000;
+constexpr long kWorkPerPoint = 200;
+constexpr long kWorkFloor = 4'000'000;
+
+Outcome Failed(Outcome o, std::string message);
+std::string Fixed(double v, int digits);
+std::string Sig(double v);  // six significant digits
+double Median(std::vector<double> v);
+
+// The pattern as the fit sees it: rising x inside the range, every point with a spacing.
+struct Work {
+    XUnit unit = XUnit::TwoThetaDeg;
+    Geometry geometry{kNone, kNone};
+    std::vector<double> x, y, var, d;
+    std::vector<double> mean3;          // three-point running mean of y
+    std::vector<char> blind;            // inside a run of zeros (a detector gap or edge)
+    std::vector<std::size_t> index;     // into the caller's arrays
+    double step = 0;                    // median point spacing
+    bool intensitiesKnown = true;       // false for energy-dispersive spectra
+    double Noise(double x) const;       // sigma of a five-point mean near x
+    bool Blind(double x) const;
+};
+
+// Chooses the unit and the geometry into o, and fills w; an error message, or empty.
+std::string Prepare(const Pattern& pattern, const Options& options, Outcome& o, Work& w);
+
+// ---- Candidate peaks ----
+
+struct Candidate {
+    double x = 0, d = 0, logD = 0;
+    double fwhm = 0;
+    double prominence = 0;
+    double significance = 0;
+    double tolLog = 0;  // how far in log d it may sit from a prediction and still be it
+};
+
+// Clear peaks (kClearSigma of prominence), single-point spikes left out, by rising d; with
+// x taken as x - zero.
+std::vector<Candidate> DetectPeaks(const Work& w, double zero);
+
+// ---- The standard's expected pattern ----
+
+// One value of h^2+k^2+l^2 the standard shows; several hkl may share it.
+constexpr std::size_t kMaxSpecies = 4;
+struct Family {
+    int n = 0;
+    Hkl hkl;
+    double halfLogN = 0;
+    int multiplicity = 0;  // signed hkl of this n the lattice allows
+    // Sum over those hkl and the cell's site pairs of cos(2 pi h.(r_j - r_k)), by scatterer
+    // pair: |F|^2 summed is pairs[p][q] f_p f_q.
+    std::array<double, kMaxSpecies * kMaxSpecies> pairs{};
+};
+
+std::vector<Family> Families(const Standard& standard, int maxN);
+
+// Relative integrated intensity of a family at spacing d (one scale for a pattern): form
+// factors, multiplicity, Debye-Waller and, for angle-dispersive data, Lorentz-polarisation.
+double ExpectedIntensity(const Standard& standard, const Family& family, double d, const Work& w);
+
+// ---- The search ----
+
+struct Match {
+    std::size_t family = 0, candidate = 0;
+};
+
+struct Lattice {
+    double a = kNone;
+    double zero = 0;         // the constant offset of x the candidates were taken at
+    int matched = 0;
+    double score = -1e300;
+    std::vector<Match> matches;
+    bool acceptable = false;
+    double fom = 0;          // share of the expected intensity in range that candidates explain
+    std::vector<std::size_t> absent;  // strong families that should show and do not
+    std::string reason;      // why not acceptable
+};
+
+struct SearchRange {
+    double aLo = kNone, aHi = kNone;
+    int minMatched = kMinMatched;
+};
+
+struct SearchResult {
+    bool ok = false;
+    std::string why;
+    Lattice lattice;
+};
+
+SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Family>& families, const SearchRange& range,
+                    const Work& w, const Standard& standard, double zero);
+
+// ---- The profile fit ----
+
+struct PeakFit {
+    bool ok = false;
+    double position = kNone, sigmaPosition = kNone;
+    double height = kNone, sigmaHeight = kNone;
+    double fwhm = kNone, eta = kNone;
+};
+
+struct ClusterFit {
+    bool ok = false;
+    bool outOfWork = false;
+    int strayed = -1;  // the peak that left its window
+    double b0 = 0, b1 = 0, centre = 0;
+    std::vector<PeakFit> peaks;
+};
+
+struct Start {
+    double position, height, fwhm;
+};
+
+// Heights of fixed profiles on a straight background by linear least squares: a quick look.
+struct QuickHeight {
+    double height = 0, sigma = kNone;
+};
+std::vector<QuickHeight> QuickHeights(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts);
+
+ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::vector<Start>& starts, long& budget);
+
+double Shape(double x, const PeakFit& f);
+
+// The expected width at x, from the matched candidates.
+struct WidthModel {
+    double c0 = 0, c1 = 0;
+    double At(double x) const { return c0 + c1 * x; }
+};
+WidthModel WidthsOf(const std::vector<std::pair<double, double>>& points, double step);
+
+// One predicted reflection on its way through the fit.
+struct Slot {
+    PeakRow row;
+    double predicted = 0;    // position at the searched lattice
+    double fwhm = 0;         // expected width
+    double half = 0;         // half-width of its fit window
+    double intensity = 0;    // expected, on the pattern's scale
+    bool active = true;      // still in its cluster's fit
+    bool decided = false;    // its note is final
+    PeakFit fit;
+};
+
+// Fits the slots (sorted by predicted position) within the work budget; draws each final
+// fit into curve and background, indexed like the caller's arrays.
+void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<double>& curve,
+              std::vector<double>& background);
+
+// ---- The lattice of the fitted reflections ----
+
+// A weighted straight line of a_i against a * u_i, u_i = (dd/dx) / d at the reflection: its
+// slope is the constant offset of x that would make the trend, in the pattern's x unit.
+struct Trend {
+    double offset = kNone, sigma = kNone;
+};
+Trend TrendOf(const std::vector<PeakRow>& rows, const Work& w);
+
+// a and a constant x offset from the used reflections' positions, by weighted least squares.
+struct ZeroFit {
+    bool ok = false;
+    double a = kNone, sigmaA = kNone, zero = kNone, sigmaZero = kNone;
+};
+ZeroFit FitWithZero(const std::vector<PeakRow>& rows, const Work& w, double zeroStart);
+
+}  // namespace hv::pattern::detail
