@@ -10,7 +10,7 @@ WEB_BUILD ?= build-web
 # Debian's emscripten runs its JavaScript tools with this Node, which finds their modules here.
 WEB_ENV = NODE_PATH=/usr/share/nodejs
 
-.PHONY: all build run test test-release test-asan test-fuzz test-web web web-serve valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity bench-pattern bench-eosfit bench-recognition package install uninstall clean
+.PHONY: all build run test test-release test-asan test-fuzz test-web web web-serve valgrind bench bench-startup bench-python bench-batch bench-fast bench-identity bench-pattern bench-samplefit bench-recognition package install uninstall clean
 
 all: build
 
@@ -109,10 +109,10 @@ bench-pattern:
 	cmake --build build-bench -j $(JOBS) --target hv_pattern_bench
 	./build-bench/bench/hv_pattern_bench 1000
 # A BM3 fit of 50 points in microseconds, and 10,000 bootstrap fits of them on every core.
-bench-eosfit:
+bench-samplefit:
 	cmake -S . -B build-bench -DHV_BENCH=ON -DHV_TESTS=OFF -DHV_WINDOW=OFF -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-bench -j $(JOBS) --target hv_eosfit_bench
-	./build-bench/bench/hv_eosfit_bench 10000
+	cmake --build build-bench -j $(JOBS) --target hv_samplefit_bench
+	./build-bench/bench/hv_samplefit_bench 10000
 
 # The standards found in 300 generated diamond-anvil-cell patterns with each and 300 without,
 # wrong pressures and pressures from patterns without the standard (needs "sh setup.sh bench").

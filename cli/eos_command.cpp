@@ -1,7 +1,7 @@
 #include "cli/eos_command.h"
 
 #include "cli/eos_plot.h"
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 #include "rows/eos_rows.h"
 
 #include <cstdio>
@@ -14,7 +14,7 @@ namespace hv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 constexpr const char* kProgram = "hivarnisse-calc eos";
 

@@ -9,7 +9,7 @@
 namespace hv::cli {
 
 using namespace draw;
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 namespace {
 

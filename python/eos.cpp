@@ -1,7 +1,7 @@
 // A sample's equation of state in the Python module: fit_eos over the fit library, its result
 // with the parameters, covariance, residuals and what the plots need, and the plots. The fit
 // is the library's; this file converts arrays and arguments.
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -17,7 +17,7 @@
 
 namespace py = pybind11;
 using namespace pybind11::literals;
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 namespace {
 

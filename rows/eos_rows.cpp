@@ -10,7 +10,7 @@ namespace hv::rows {
 
 namespace {
 
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 // "74.698 +/- 0.012": the value to the sigma's second significant digit.
 std::string WithSigma(double value, double sigma)

@@ -4,7 +4,7 @@
 // words and summarise a fit alike.
 #pragma once
 
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include <string>
 #include <vector>
@@ -20,10 +20,10 @@ struct EosSettings {
 
 // The settings into fit options; false with why (naming the command's option) when one is
 // unreadable or belongs to a P-V-T fit without theta0.
-bool ReadEosOptions(const EosSettings& settings, eosfit::Options& options, std::string& why);
+bool ReadEosOptions(const EosSettings& settings, samplefit::Options& options, std::string& why);
 
 // The readable summary of a fit that succeeded: parameters with their sigmas, chi-square and
 // the correlations of the refined parameters.
-std::string EosSummary(const eosfit::Result& result, const eosfit::Options& options);
+std::string EosSummary(const samplefit::Result& result, const samplefit::Options& options);
 
 }  // namespace hv::rows

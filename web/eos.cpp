@@ -2,7 +2,7 @@
 // and residuals of "hivarnisse-calc eos", rows/eos_rows reads its options and writes its
 // summary; this file converts, and samples the curves the charts draw.
 #include "core/eos.h"
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 #include "rows/eos_rows.h"
 
 #include <emscripten/bind.h>
@@ -19,7 +19,7 @@ using emscripten::val;
 
 namespace {
 
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 val Doubles(const std::vector<double>& v)
 {

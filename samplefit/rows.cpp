@@ -1,10 +1,10 @@
 // The CSV the faces write of a fit: one row of parameters, and one row per point.
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include "rows/csv.h"
 #include "rows/fields.h"
 
-namespace hv::eosfit {
+namespace hv::samplefit {
 
 std::string CsvRow(const Result& r, Form form, std::size_t points)
 {
@@ -48,4 +48,4 @@ std::string ResidualRows(std::span<const Point> points, const Result& r)
     return s;
 }
 
-}  // namespace hv::eosfit
+}  // namespace hv::samplefit

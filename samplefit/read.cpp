@@ -1,5 +1,5 @@
 // Points from CSV: the columns by name, whatever else the file holds.
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include "core/numbers.h"
 #include "rows/csv.h"
@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cmath>
 
-namespace hv::eosfit {
+namespace hv::samplefit {
 
 namespace {
 
@@ -121,4 +121,4 @@ ReadOutcome ReadPoints(std::string_view text)
     return out;
 }
 
-}  // namespace hv::eosfit
+}  // namespace hv::samplefit

@@ -1,6 +1,6 @@
 // The weighted fit of an equation of state to P-V(-T) points by Eigen's Levenberg-Marquardt,
 // with effective-variance weights recomputed from the parameters until they settle.
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include <Eigen/Dense>
 #include <unsupported/Eigen/LevenbergMarquardt>
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <string>
 
-namespace hv::eosfit {
+namespace hv::samplefit {
 
 namespace {
 
@@ -442,4 +442,4 @@ Result Fit(std::span<const Point> given, const Options& o)
     return out;
 }
 
-}  // namespace hv::eosfit
+}  // namespace hv::samplefit

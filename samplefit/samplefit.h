@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hv::eosfit {
+namespace hv::samplefit {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -152,4 +152,4 @@ std::string ResidualRows(std::span<const Point> points, const Result& result);
 // The points' pressures on the isotherm: for P-V-T the thermal pressure taken off.
 std::vector<double> IsothermPressures(std::span<const Point> points, const Result& result);
 
-}  // namespace hv::eosfit
+}  // namespace hv::samplefit

@@ -2,8 +2,8 @@
 // (microseconds per fit, the thread's own CPU time), then 10,000 bootstrap fits of the same
 // set (points drawn with replacement) on every core: wall seconds, and the bootstrap's
 // scatter of V0, K0, K0' beside the fit's own sigmas.
-//   hv_eosfit_bench [bootstraps] [workers]
-#include "eosfit/eosfit.h"
+//   hv_samplefit_bench [bootstraps] [workers]
+#include "samplefit/samplefit.h"
 
 #include <array>
 #include <atomic>
@@ -19,7 +19,7 @@
 
 namespace {
 
-namespace ef = hv::eosfit;
+namespace ef = hv::samplefit;
 
 double ThreadSeconds()
 {
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     const unsigned hw = std::thread::hardware_concurrency();
     const int workers = argc > 2 ? std::atoi(argv[2]) : static_cast<int>(hw ? hw : 1);
     if (boots < 1 || workers < 1) {
-        std::fprintf(stderr, "usage: hv_eosfit_bench [bootstraps] [workers]\n");
+        std::fprintf(stderr, "usage: hv_samplefit_bench [bootstraps] [workers]\n");
         return 2;
     }
     const std::vector<ef::Point> pts = MgO(50);

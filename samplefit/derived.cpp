@@ -1,11 +1,11 @@
 // What the pictures show beside the fit: the F-f points and their line, and the K0-K0'
 // confidence ellipses.
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include <cmath>
 #include <numbers>
 
-namespace hv::eosfit {
+namespace hv::samplefit {
 
 std::vector<FfPoint> FfPoints(std::span<const Point> points, double v0, std::span<const double> pressures)
 {
@@ -78,4 +78,4 @@ std::vector<XY> Ellipse(const Result& r, double deltaChi2, int count)
     return out;
 }
 
-}  // namespace hv::eosfit
+}  // namespace hv::samplefit

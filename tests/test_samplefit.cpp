@@ -1,4 +1,4 @@
-#include "eosfit/eosfit.h"
+#include "samplefit/samplefit.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,14 @@
 
 namespace {
 
-using hv::eosfit::FfLine;
-using hv::eosfit::FfPoints;
-using hv::eosfit::Fit;
-using hv::eosfit::Form;
-using hv::eosfit::Options;
-using hv::eosfit::Point;
-using hv::eosfit::Result;
-namespace ef = hv::eosfit;
+using hv::samplefit::FfLine;
+using hv::samplefit::FfPoints;
+using hv::samplefit::Fit;
+using hv::samplefit::Form;
+using hv::samplefit::Options;
+using hv::samplefit::Point;
+using hv::samplefit::Result;
+namespace ef = hv::samplefit;
 
 // The isotherms written out here, apart from the library's.
 double Bm(double v, double v0, double k0, double k0p, double k0pp = NAN)
@@ -73,7 +73,7 @@ std::vector<Point> Generate(const Truth& t, int n, std::mt19937_64* rng)
 const Truth kMgO{"MgO BM3", Form::BM3, 74.7, 160, 4, NAN, 0.75, 0.1, 0.02};
 const Truth kNe{"Ne Vinet", Form::Vinet, 88.97, 1.16, 8.23, NAN, 0.42, 0.05, 0.05};
 
-TEST(EosFit, RecoversExactParametersFromNoiseFreeData)
+TEST(SampleFit, RecoversExactParametersFromNoiseFreeData)
 {
     const Truth cases[] = {
         kMgO,
@@ -104,7 +104,7 @@ TEST(EosFit, RecoversExactParametersFromNoiseFreeData)
 
 // Over many noisy data sets the parameters scatter as their sigmas say: (fit - truth) / sigma
 // has a standard deviation near 1 and no bias.
-TEST(EosFit, PullsOfNoisyDataAreUnitNormal)
+TEST(SampleFit, PullsOfNoisyDataAreUnitNormal)
 {
     std::mt19937_64 rng(20261209);
     constexpr int kSets = 300;
@@ -141,7 +141,7 @@ TEST(EosFit, PullsOfNoisyDataAreUnitNormal)
 }
 
 // Data on a BM3 isotherm lie on a straight F-f line: F = K0 + (3/2) K0 (K0' - 4) f.
-TEST(EosFit, StraightFfLineMatchesTheFits)
+TEST(SampleFit, StraightFfLineMatchesTheFits)
 {
     const Truth t{"BM3", Form::BM3, 74.7, 160, 5, NAN, 0.7, 0.1, 0.02};
     const std::vector<Point> pts = Generate(t, 15, nullptr);
@@ -198,7 +198,7 @@ TEST(EosFit, StraightFfLineMatchesTheFits)
 // sigma_F at one point, by hand: V0 = 8, V = 1 gives f = ((8)^(2/3) - 1)/2 = 1.5,
 // 3 f (1 + 2f)^(5/2) = 4.5 * 32 = 144, F = 288 / 144 = 2; sigma_f = (1 + 2f)/(3V) sigma_V
 // = 4/3 * 0.03 = 0.04; d ln g/df = (1 + 7f)/(f (1 + 2f)) = 11.5 / 6.
-TEST(EosFit, FfPointUncertaintyByHand)
+TEST(SampleFit, FfPointUncertaintyByHand)
 {
     Point q;
     q.p = 288;
@@ -216,7 +216,7 @@ TEST(EosFit, FfPointUncertaintyByHand)
 // Reported sigmas are those of the stated uncertainties, inflated by sqrt(chi2_red) only when
 // the scatter is larger than they say: sigmas k times too small give the same parameters and,
 // once chi2_red exceeds 1, the same uncertainties.
-TEST(EosFit, UncertaintiesScaleOnlyAboveUnitReducedChiSquare)
+TEST(SampleFit, UncertaintiesScaleOnlyAboveUnitReducedChiSquare)
 {
     std::mt19937_64 rng(7);
     const std::vector<Point> pts = Generate(kMgO, 20, &rng);
@@ -243,7 +243,7 @@ TEST(EosFit, UncertaintiesScaleOnlyAboveUnitReducedChiSquare)
     }
 }
 
-TEST(EosFit, FixedParameterKeepsItsValue)
+TEST(SampleFit, FixedParameterKeepsItsValue)
 {
     const std::vector<Point> pts = Generate(kMgO, 10, nullptr);
     Options o;
@@ -260,7 +260,7 @@ TEST(EosFit, FixedParameterKeepsItsValue)
 }
 
 // The ellipse's points lie where the quadratic form of the inverse 2x2 block equals delta chi2.
-TEST(EosFit, EllipseIsTheDeltaChiSquareContour)
+TEST(SampleFit, EllipseIsTheDeltaChiSquareContour)
 {
     std::mt19937_64 rng(3);
     Options o;
@@ -282,7 +282,7 @@ TEST(EosFit, EllipseIsTheDeltaChiSquareContour)
     EXPECT_TRUE(ef::Ellipse(Fit(Generate(kMgO, 8, nullptr), fixedK0p), 2.30).empty());
 }
 
-TEST(EosFit, PvtRecoversThermalParameters)
+TEST(SampleFit, PvtRecoversThermalParameters)
 {
     hv::eos::Params truth;
     truth.isotherm = hv::eos::Isotherm::Vinet;
@@ -324,7 +324,7 @@ TEST(EosFit, PvtRecoversThermalParameters)
     EXPECT_NEAR(r.value[ef::kQ], 0.6, 1e-5);
 }
 
-TEST(EosFit, BadInputIsAClearError)
+TEST(SampleFit, BadInputIsAClearError)
 {
     const std::vector<Point> good = Generate(kMgO, 5, nullptr);  // lines 2 to 6
     struct Case {
@@ -372,7 +372,7 @@ TEST(EosFit, BadInputIsAClearError)
     EXPECT_NE(Fit(good, bm2).message.find("K0'' is not a parameter"), std::string::npos);
 }
 
-TEST(EosFitRead, ColumnsByNameInAnyOrder)
+TEST(SampleFitRead, ColumnsByNameInAnyOrder)
 {
     const auto r = ef::ReadPoints("Sigma_V,volume,sigma_p_gpa,P_GPA\n0.02,70.1,0.1,5.5\n0.03,68,0.2,9\n");
     ASSERT_TRUE(r.ok) << r.error;
@@ -398,7 +398,7 @@ TEST(EosFitRead, ColumnsByNameInAnyOrder)
     EXPECT_EQ(pat.points[1].p, 7.2);
 }
 
-TEST(EosFitRead, RefusesWhatItCannotRead)
+TEST(SampleFitRead, RefusesWhatItCannotRead)
 {
     const struct {
         const char* text;
