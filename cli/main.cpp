@@ -195,8 +195,9 @@ there, single-point spikes and peaks of other widths do not count, and one data 
 serves two reflections. Every predicted reflection inside the pattern (or --range LO:HI in
 the file's x unit, or only --reflections) is fitted with a pseudo-Voigt profile on a linear
 background. Weak reflections and outliers of a_i are left out, with the reason in --peaks'
-note. ok needs 3 or more used reflections including the strongest expected; 2, strong ones
-missing, a trend of a_i (a zero or distance error) or tension make a warning.
+note. ok needs 3 or more used reflections including the strongest expected; 2 (near a
+--pressure-guess, or of listed --reflections), strong ones missing, a trend of a_i (a zero or
+distance error) or tension make a warning.
 --zero-shift refines a constant offset of x (a zero error) together with the lattice.
 
 --list: a CSV with a header and the columns file, and optionally t_c, sigma_t, wavelength,

@@ -335,7 +335,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             SearchResult at = Search(shifted, families, range.search, w, standard, z);
             // A lattice pushed to the edge of the range by an offset is no explanation.
             const bool inside = at.lattice.a > range.search.aLo * 1.002 && at.lattice.a < range.search.aHi / 1.002;
-            if (at.ok && (inside || options.zeroShift) && (!found.ok || at.lattice.score > found.lattice.score)) {
+            // Without zeroShift only a clearly better explanation is worth a word: more peaks.
+            const bool better = options.zeroShift || at.lattice.matched >= found.mostMatched + 2;
+            if (at.ok && better && (inside || options.zeroShift) && (!found.ok || at.lattice.score > found.lattice.score)) {
                 found = std::move(at);
                 cands = std::move(shifted);
             }
@@ -503,7 +505,19 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     o.sigmaTrend = trend.sigma;
 
     if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);
-    if (usedPeaks.size() < 3) AddNote(o.result, "only 2 reflections used; 3 or more are needed to be sure", true);
+    if (usedPeaks.size() < 3) {
+        if (options.reflections.empty() && range.search.minMatched > static_cast<int>(usedPeaks.size() + leftOut.size())) {
+            // Recognised by three peaks, of which the fit finds two: no pattern to trust. (An
+            // outlier is a peak found where the lattice puts it, off by more than its sigma.)
+            const int peaks = o.result.peaks;
+            o.result = Result{};
+            o.result.peaks = peaks;
+            o.result.message = "only 2 reflections of " + std::string(standard.name) +
+                               " fitted well enough; without a pressure guess 3 or more are needed";
+            return o;
+        }
+        AddNote(o.result, "only 2 reflections used; 3 or more are needed to be sure", true);
+    }
     if (!strongMissing.empty()) {
         AddNote(o.result,
                 "strong reflection" + std::string(strongMissing.size() == 1 ? " " : "s ") + Join(strongMissing) + " not used",

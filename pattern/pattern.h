@@ -133,7 +133,11 @@ struct Outcome {
 // Debye-Waller, Lorentz-polarisation) is there: three or more explained peaks (two near a
 // guess) of agreeing widths; none of its three strongest reflections in range absent where
 // the explained peaks' scale puts it 25 sigma above the noise (unless it lies under another
-// peak or in a detector gap), and at least 30 % of the expected intensity explained. Energy-
+// peak or in a detector gap); no two peaks more than 6 times stronger than the structure
+// makes them (expected intensities below 5 % of the strongest counted as 5 %) of which one
+// leads the pattern (1.5 times the strongest expected reflections' peaks: another lattice,
+// as a metal's 111 where rock salt has a weak one; otherwise such peaks count as other
+// phases' and hidden); and at least 30 % of the expected intensity explained. Energy-
 // dispersive spectra: positions only, four or more explained and at least half of those in
 // range. No recognised lattice, or two explaining as many about as well, is an error with
 // the reason, never a guess.
@@ -150,9 +154,11 @@ struct Outcome {
 // mean of the others leaves, worst first.
 //
 // Status: ok needs three or more used reflections including the three strongest expected
-// in range; two used, strong ones not used, outliers left out, a trend of a_i beyond 3 sigma
-// (a zero or distance error), or a pressure below 0 beyond 2 sigma (tension) make a warning
-// that says which; fewer than two is an error.
+// in range; two used (near a guess, with listed reflections, or with outliers left out),
+// strong ones not used, outliers left out, a trend of a_i beyond 3 sigma (a zero or distance
+// error), or a pressure below 0 beyond 2 sigma (tension) make a warning that says which;
+// fewer than two, or two of a lattice that three peaks recognised without a guess, is an
+// error. A hexagonal standard is refused: its pattern is not searched.
 //
 // The work per pattern is bounded: at most max(4e6, 1.5e6 x predicted reflections + 200 x
 // points) units (a unit is one point of one profile evaluated, or its share of a QR step of

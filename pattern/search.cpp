@@ -96,6 +96,50 @@ Lattice Score(double logA, const Scoring& s)
             if (widths.size() >= 3 && (ratio > kWidthFactor || ratio < 1 / kWidthFactor)) e.cand = none;
         }
     }
+    // Peaks far stronger than the structure makes them, on the scale of the others: one is
+    // another phase's peak on the reflection's place, and counts as hidden; two or more are
+    // another lattice (a metal's 111 and 311 where rock salt has weak ones).
+    std::vector<std::string> tooStrong;
+    if (s.w.intensitiesKnown) {
+        // The scale from the strongest expected reflections that are there: the ones the
+        // recognition rests on, not the suspects.
+        std::vector<const Expected*> byIntensity;
+        for (const Expected& e : expected) {
+            if (e.cand != none && e.intensity > 0) byIntensity.push_back(&e);
+        }
+        std::sort(byIntensity.begin(), byIntensity.end(),
+                  [](const Expected* a, const Expected* b) { return a->intensity > b->intensity; });
+        std::vector<double> ratios;
+        for (std::size_t i = 0; i < byIntensity.size() && i < static_cast<std::size_t>(kStrongest); ++i) {
+            ratios.push_back(s.cands[byIntensity[i]->cand].prominence / byIntensity[i]->intensity);
+        }
+        if (byIntensity.size() < 3) ratios.clear();
+        const double mid = Median(ratios);
+        double strongest = 0;
+        for (const Expected& e : expected) strongest = std::max(strongest, e.intensity);
+        std::vector<Expected*> odd;
+        for (Expected& e : expected) {
+            const double floored = std::max(e.intensity, kTooStrongFloor * strongest);
+            if (ratios.size() >= 3 && e.cand != none && s.cands[e.cand].prominence > kTooStrongFactor * mid * floored) {
+                odd.push_back(&e);
+            }
+        }
+        // Another lattice shows when its leading peak is one the structure makes weak.
+        double leading = 0;
+        for (std::size_t i = 0; i < byIntensity.size() && i < static_cast<std::size_t>(kStrongest); ++i) {
+            leading = std::max(leading, s.cands[byIntensity[i]->cand].prominence);
+        }
+        bool leads = false;
+        for (const Expected* e : odd) leads = leads || s.cands[e->cand].prominence >= kLeadingFactor * leading;
+        if (odd.size() >= 2 && leads) {
+            for (const Expected* e : odd) tooStrong.push_back(HklText(s.families[e->family].hkl));
+        } else {
+            for (Expected* e : odd) {
+                e->cand = none;
+                e->hidden = true;
+            }
+        }
+    }
     double total = 0, found = 0;
     int unexplained = 0, inRange = 0;
     std::vector<double> scales;
@@ -133,6 +177,11 @@ Lattice Score(double logA, const Scoring& s)
         return l;
     }
     l.score += 2 * l.fom;
+    if (!tooStrong.empty()) {
+        l.reason = Listed(tooStrong) + " are far stronger than " + std::string(s.standard.name) +
+                   " makes them: the peaks are another lattice's";
+        return l;
+    }
     // The strongest expected reflections not hidden; those the explained ones' scale says
     // must stand far above the noise and that no candidate shows are absent.
     std::vector<const Expected*> strong;
@@ -227,6 +276,7 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
     }
     const auto inRange = [&](const Lattice& l) { return l.a >= aLo * 0.999 && l.a <= aHi * 1.001; };
     Lattice best, closest;
+    for (const Lattice& l : tried) out.mostMatched = std::max(out.mostMatched, l.matched);
     for (const Lattice& l : tried) {
         if (!inRange(l)) continue;
         if (l.acceptable && l.score > best.score) best = l;

@@ -25,6 +25,16 @@ constexpr int kMinMatchedNearGuess = 2;
 // scale of the reflections it does explain, must be there: texture changes intensities by
 // factors of a few, it does not make the strongest vanish.
 constexpr double kMustSeeFactor = 5;
+// A peak more than this many times stronger than the structure makes it, on the scale of
+// the lattice's other peaks, is not the standard's (texture alone does not do it).
+// Expected intensities below this share of the strongest count as this share there: so weak
+// a reflection's strength is too uncertain to call a peak on it too strong.
+constexpr double kTooStrongFactor = 6;
+constexpr double kTooStrongFloor = 0.05;
+// Two or more such peaks are another lattice's when one of them stands this much above the
+// strongest expected reflections' peaks (a metal's 111 where rock salt has a weak one);
+// otherwise they are other phases' peaks on the standard's places and count as hidden.
+constexpr double kLeadingFactor = 1.5;
 // How many of the strongest expected reflections in range the recognition and the status ask for.
 constexpr int kStrongest = 3;
 // Widths of one lattice's peaks agree within this factor of their median.
@@ -132,6 +142,7 @@ struct SearchResult {
     bool ok = false;
     std::string why;
     Lattice lattice;
+    int mostMatched = 0;  // the most peaks any lattice tried explained
 };
 
 SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Family>& families, const SearchRange& range,
