@@ -19,37 +19,35 @@ bool Positive(double x)
     return x > 0 && std::isfinite(x);
 }
 
-// Bernoulli numbers B_2 .. B_30 over (2j)!, for the small-x series of the Debye integral:
-// t/(e^t - 1) = 1 - t/2 + sum_j B_2j t^2j / (2j)!.
-double BernoulliOverFactorial(int j)
-{
-    // B_2j as exact fractions.
-    static constexpr double kNum[] = {1, -1, 1, -1, 5, -691, 7, -3617, 43867, -174611, 854513, -236364091,
-                                      8553103, -23749461029.0, 8615841276005.0};
-    static constexpr double kDen[] = {6, 30, 42, 30, 66, 2730, 6, 510, 798, 330, 138, 2730, 6, 870, 14322};
-    double factorial = 1;
-    for (int k = 2; k <= 2 * j; ++k) factorial *= k;
-    return kNum[j - 1] / kDen[j - 1] / factorial;
-}
+// Bernoulli numbers B_2 .. B_30 as exact fractions, for the small-x series of the Debye
+// integral: t/(e^t - 1) = 1 - t/2 + sum_j B_2j t^2j / (2j)!.
+constexpr double kBernoulliNum[] = {1, -1, 1, -1, 5, -691, 7, -3617, 43867, -174611, 854513, -236364091,
+                                    8553103, -23749461029.0, 8615841276005.0};
+constexpr double kBernoulliDen[] = {6, 30, 42, 30, 66, 2730, 6, 510, 798, 330, 138, 2730, 6, 870, 14322};
 
+// B_2j / (2j)! for j = 1 .. 15.
 struct SeriesCoefficients {
-    double c[15];
-    SeriesCoefficients()
+    double c[15] = {};
+    constexpr SeriesCoefficients()
     {
-        for (int j = 1; j <= 15; ++j) c[j - 1] = BernoulliOverFactorial(j);
+        double factorial = 1;
+        for (int j = 1; j <= 15; ++j) {
+            factorial *= (2 * j - 1) * (2 * j);
+            c[j - 1] = kBernoulliNum[j - 1] / kBernoulliDen[j - 1] / factorial;
+        }
     }
 };
+constexpr SeriesCoefficients kSeries;
 
 // D3(x) / x^3, kept finite as x -> 0 (1/3 - x/8 + ...), where theta underflows under extreme
 // expansion.
 double DebyeRatio(double x)
 {
     if (x > 2) return DebyeIntegral3(x) / (x * x * x);
-    static const SeriesCoefficients series;
     const double x2 = x * x;
     double sum = 0, power = x2;
     for (int j = 1; j <= 15; ++j) {
-        sum += series.c[j - 1] * power / (2 * j + 3);
+        sum += kSeries.c[j - 1] * power / (2 * j + 3);
         power *= x2;
     }
     return 1.0 / 3 - x / 8 + sum;
@@ -228,12 +226,11 @@ double DebyeIntegral3(double x)
     if (x == 0) return 0;
     if (x <= 2) {
         // x^3/3 - x^4/8 + sum_j B_2j/(2j)! x^(2j+3)/(2j+3): the terms fall by (x/2pi)^2 at least.
-        static const SeriesCoefficients series;
         const double x2 = x * x;
         double sum = 0;
         double power = x2 * x2 * x;  // x^5
         for (int j = 1; j <= 15; ++j) {
-            sum += series.c[j - 1] * power / (2 * j + 3);
+            sum += kSeries.c[j - 1] * power / (2 * j + 3);
             power *= x2;
         }
         return x2 * x * (1.0 / 3 - x / 8) + sum;
