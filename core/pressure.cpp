@@ -100,8 +100,8 @@ Result PublishedPressure(const Standard& standard, float tCelsius, double v)
 
 std::string NeedsCell(const Standard& standard)
 {
-    return std::string(standard.name) + " is hexagonal: its pressure needs a and c refined from the peaks, "
-                                        "or its cell volume";
+    return std::string(standard.name) + " is hexagonal: its pressure needs the cell refinement (a and c from "
+                                        "the peaks), or give its cell volume";
 }
 
 }  // namespace
