@@ -1,7 +1,7 @@
 // hivarnisse-calc: the calculator's pressure, its inverse and whole CSV files from the
 // command line. The arithmetic is the core's; this file reads arguments and writes text.
 #include "rows/batch.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "rows/csv.h"
 #include "cli/pattern_command.h"
 #include "core/units.h"
@@ -255,7 +255,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.get_formatter()->column_width(30);
 
-    hv::cli::PressureRequest pq;
+    hv::rows::PressureRequest pq;
     CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
     pressure->add_option("--standard", pq.standard, "NaCl or CsCl")->required();
     pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -272,7 +272,7 @@ int main(int argc, char** argv)
     pressure->add_flag("--energy-dispersive", pq.energyDispersive, "Peaks are HKL:E[:SIGMA], photon energies in keV");
     pressure->add_option("--two-theta-fixed", pq.twoThetaFixed, "Detector angle 2-theta in degrees, for --energy-dispersive");
 
-    hv::cli::SpacingRequest sq;
+    hv::rows::SpacingRequest sq;
     CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);
     spacing->add_option("--standard", sq.standard, "NaCl or CsCl")->required();
     spacing->add_option("--temperature", sq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -330,11 +330,11 @@ int main(int argc, char** argv)
 
     std::string out, err;
     if (pressure->parsed()) {
-        const int status = hv::cli::RunPressure(pq, out, err);
+        const int status = hv::rows::RunPressure(pq, out, err);
         return Finish(out, err, status);
     }
     if (spacing->parsed()) {
-        const int status = hv::cli::RunSpacing(sq, out, err);
+        const int status = hv::rows::RunSpacing(sq, out, err);
         return Finish(out, err, status);
     }
     if (pat->parsed()) return hv::cli::RunPatternCommand(tq);

@@ -1,4 +1,4 @@
-#include "cli/commands.h"
+#include "rows/commands.h"
 
 #include "rows/batch.h"
 #include "core/inverse.h"
@@ -10,10 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace hv::cli {
-
-// The rows every face writes alike.
-using namespace hv::rows;
+namespace hv::rows {
 
 namespace {
 
@@ -261,4 +258,4 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
     return 0;
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

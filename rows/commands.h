@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace hv::cli {
+namespace hv::rows {
 
 struct PressureRequest {
     std::string standard, temperature, sigmaT;  // sigmaT empty: not given
@@ -27,4 +27,4 @@ struct SpacingRequest {
 int RunPressure(const PressureRequest& request, std::string& out, std::string& err);
 int RunSpacing(const SpacingRequest& request, std::string& out, std::string& err);
 
-}  // namespace hv::cli
+}  // namespace hv::rows
