@@ -228,6 +228,10 @@ TEST(Scales, BuiltInThreeAndStructures)
         EXPECT_EQ(re.structure->system, hv::CrystalSystem::Hexagonal);
     }
     EXPECT_EQ(Find("Au").a0, static_cast<float>(std::cbrt(67.85)));
+    EXPECT_EQ(hv::DescribeEos(*Find("Au").eos), "Vinet, V0 67.85 A^3, K0 167 GPa, K0' 6; Mie-Grueneisen-Debye theta0 "
+                                                "170 K, gamma0 2.97, q 0.6; T0 300 K; Z 4, n 1");
+    EXPECT_EQ(hv::DescribeEos(*Find("NaCl:Matsui2012").eos).substr(0, 71),
+              "Birch-Murnaghan 4th order, V0 179.4246 A^3, K0 23.7 GPa, K0' 5.14, K0''");
 }
 
 TEST(Scales, ReflectionsOfTheNewLattices)
