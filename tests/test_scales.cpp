@@ -11,6 +11,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -227,6 +228,10 @@ TEST(Scales, BuiltInThreeAndStructures)
         EXPECT_EQ(re.structure->system, hv::CrystalSystem::Hexagonal);
     }
     EXPECT_EQ(Find("Au").a0, static_cast<float>(std::cbrt(67.85)));
+    EXPECT_EQ(hv::DescribeEos(*Find("Au").eos), "Vinet, V0 67.85 A^3, K0 167 GPa, K0' 6; Mie-Grueneisen-Debye theta0 "
+                                                "170 K, gamma0 2.97, q 0.6; T0 300 K; Z 4, n 1");
+    EXPECT_EQ(hv::DescribeEos(*Find("NaCl:Matsui2012").eos).substr(0, 71),
+              "Birch-Murnaghan 4th order, V0 179.4246 A^3, K0 23.7 GPa, K0' 5.14, K0''");
 }
 
 TEST(Scales, ReflectionsOfTheNewLattices)
@@ -299,11 +304,49 @@ TEST(Scales, PressureOfVolumeAndItsSigma)
     EXPECT_GT(b.sigmaPGpa, 0);
     EXPECT_EQ(hv::PressureOfVolume(nacl, 25, -1).status, Status::Error);
     EXPECT_EQ(hv::PressureOfVolume(re, 25, v, -0.1).status, Status::Error);
-    // A hexagonal standard's peaks need both a and c.
-    const hv::Peak peaks[] = {{{{1, 0, 1}, 2, false}, 2.1}};
-    const hv::Result fit = hv::Fit(re, 25, peaks);
-    EXPECT_EQ(fit.status, Status::Error);
-    EXPECT_NE(fit.message.find("a and c"), std::string::npos);
+    // A lattice parameter alone is no hexagonal cell.
+    EXPECT_NE(hv::PressureOfLattice(re, 25, 2.7).message.find("needs the cell refinement"), std::string::npos);
+}
+
+TEST(Scales, HexagonalPeaksGiveAAndC)
+{
+    // Re at 40 GPa and 500 K with c/a 1.6148: spacings from 1/d^2 = 4/3 (h^2+hk+k^2)/a^2 + l^2/c^2.
+    const hv::Standard& re = Find("Re:Ono2022");
+    const float t = 226.85f;
+    const hv::SpacingResult at = hv::SpacingsAt(re, t, 40);
+    ASSERT_EQ(at.status, Status::Ok) << at.message;
+    const auto d = [&](hv::Hkl h) {
+        return 1 / std::sqrt(4.0 / 3 * (h.h * h.h + h.h * h.k + h.k * h.k) / (at.a * at.a) + h.l * h.l / (at.c * at.c));
+    };
+    std::vector<hv::Peak> peaks;
+    for (const hv::Hkl h : {hv::Hkl{1, 0, 0}, {0, 0, 2}, {1, 0, 1}, {1, 0, 2}, {1, 1, 0}}) {
+        peaks.push_back({{h, 0, false}, d(h), 2e-4});
+    }
+    const hv::Result r = hv::Fit(re, t, peaks, 10);
+    ASSERT_EQ(r.status, Status::Ok) << r.message;
+    EXPECT_NEAR(r.pressure, 40, 1e-9);
+    EXPECT_NEAR(r.a, at.a, 1e-12);
+    EXPECT_NEAR(r.c, at.c, 1e-12);
+    EXPECT_EQ(r.peaks, 5);
+    // sigma_P is K/V sigma_V and dP/dT sigma_T in quadrature, sigma_V the refinement's.
+    const double tK = static_cast<double>(t) + 273.15, v = r.volume;
+    const double expected = std::hypot(eos::BulkModulus(*re.eos, v, tK) / v * r.sigmaV, eos::ThermalSlope(*re.eos, v, tK) * 10);
+    EXPECT_GT(r.sigmaV, 0);
+    EXPECT_NEAR(r.sigmaPGpa, expected, 1e-12 * expected);
+    // The inverse lists Re's reflections by falling d: 100, 002, 101, 102, 110, 103 (c/a 1.6148:
+    // a^2/d^2 = 1.33, 1.53, 1.72, 2.87, 4, 4.78; 200 at 5.33 lies beyond a/sqrt(5)).
+    const hv::SpacingResult listed = hv::SpacingsAt(re, t, 40, 5);
+    ASSERT_EQ(listed.rows.size(), 6u);
+    EXPECT_EQ(listed.rows[5].hkl, (hv::Hkl{1, 0, 3}));
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(listed.rows[i].hkl, peaks[i].reflection.hkl);
+        EXPECT_NEAR(listed.rows[i].d, peaks[i].d, 1e-14);
+    }
+    // Refused: lp, and reflections that leave c open.
+    peaks[0].reflection = {{1, 0, 0}, 1, true};
+    EXPECT_NE(hv::Fit(re, t, peaks).message.find("not lp"), std::string::npos);
+    const hv::Peak flat[] = {{{{1, 0, 0}, 0, false}, d({1, 0, 0})}, {{{1, 1, 0}, 0, false}, d({1, 1, 0})}};
+    EXPECT_EQ(hv::Fit(re, t, flat).status, Status::Error);
 }
 
 TEST(Scales, SpacingsFarOutsideAnyRangeAreErrors)
@@ -350,8 +393,11 @@ TEST(Scales, PhaseWarnings)
     }
     // Through the fit: the built-in NaCl at a 40 GPa cell warns; the inverse warns too.
     const hv::Standard& nacl = Find("NaCl");
-    const hv::SpacingResult at40 = hv::SpacingsAt(Find("NaCl:Matsui2012"), 25, 40);
-    EXPECT_EQ(at40.status, Status::Warning);
+    for (const char* name : {"NaCl", "NaCl:Matsui2012"}) {
+        const hv::SpacingResult at40 = hv::SpacingsAt(Find(name), 25, 40);
+        EXPECT_EQ(at40.status, Status::Warning) << name;
+        EXPECT_NE(at40.message.find("use NaCl-B2"), std::string::npos) << at40.message;
+    }
     const hv::Result r = hv::PressureOfLattice(nacl, 25, 4.75);
     EXPECT_GT(r.pGpa, 30);
     EXPECT_EQ(r.status, Status::Warning);
