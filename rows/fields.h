@@ -10,6 +10,14 @@
 
 namespace hv::rows {
 
+// Whether a standard is on a published scale rather than the built-in ionic-lattice model:
+// its pressure is written as the double it is computed in, the built-in model's as the
+// window's single-precision number.
+inline bool IsPublishedScale(const Standard& standard)
+{
+    return standard.code == 0;
+}
+
 // The computed columns, after the input's own or after a pattern's.
 constexpr std::string_view kResultHeader = "a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message";
 

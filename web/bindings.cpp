@@ -235,6 +235,12 @@ public:
         if (!progress_.isUndefined() && !progress_.isNull()) progress_(static_cast<double>(done_), static_cast<double>(total_));
         return got;
     }
+    // The batch reads its input twice (the first pass only looks at the standards).
+    bool Rewind() override
+    {
+        done_ = 0;
+        return data_.Rewind();
+    }
 
 private:
     hv::rows::MemorySource data_;
