@@ -304,14 +304,6 @@ void AppendInput(std::string& line, const Record& r, std::size_t count)
     }
 }
 
-// Appends ",scale": the name every output gives the standard ("NaCl", "Au:Fei2007"), empty
-// where the row named none that is known.
-void AppendScale(std::string& line, const Standard* standard)
-{
-    line += ',';
-    if (standard) AppendField(line, standard->name);
-}
-
 // Appends the row's output line; true for an error row.
 bool ProcessRow(const Record& r, const Columns& c, std::string& out)
 {
@@ -328,7 +320,11 @@ bool ProcessRow(const Record& r, const Columns& c, std::string& out)
     }
     // The d of a row whose position was read, also when the row fails later.
     if (c.positions) AppendUsed(out, {&in.peak, in.converted ? 1u : 0u});
-    AppendResult(out, result);
+    if (read) {
+        AppendResult(out, result, *in.standard);
+    } else {
+        AppendResult(out, result);
+    }
     out += '\n';
     return result.status == Status::Error;
 }
@@ -547,7 +543,11 @@ void ByPattern(CsvReader& reader, const Columns& c, const Sink& sink, unsigned j
         if (c.scale) AppendScale(out, p.error.empty() ? p.standard : nullptr);
         // A pattern with a bad row lists no spacings: they would be only some of its peaks.
         if (c.positions) AppendUsed(out, p.error.empty() ? std::span<const Peak>(p.peaks) : std::span<const Peak>());
-        AppendResult(out, p.result);
+        if (p.standard) {
+            AppendResult(out, p.result, *p.standard);
+        } else {
+            AppendResult(out, p.result);
+        }
         out += '\n';
         summary.errors += p.result.status == Status::Error;
         if (out.size() > (std::size_t{1} << 16)) {
