@@ -1,6 +1,8 @@
 #include "core/inverse.h"
 
+#include "core/eos.h"
 #include "core/numbers.h"
+#include "core/scales.h"
 #include "core/units.h"
 #include "engine/clsKolvane.h"
 
@@ -65,6 +67,65 @@ std::string Gpa(double kbar)
     return buffer;
 }
 
+std::string Ratio(double value)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.4g", value);
+    return buffer;
+}
+
+void AddRows(SpacingResult& out, const Standard& standard, int maxN, double wavelength)
+{
+    for (const Hkl& hkl : Reflections(standard, maxN)) {
+        SpacingRow row;
+        row.hkl = hkl;
+        row.n = SquareSum(hkl);
+        row.d = Spacing(out.a, row.n);
+        row.twoTheta = TwoTheta(row.d, wavelength);
+        out.rows.push_back(row);
+    }
+}
+
+// A published scale: its equation of state inverted on the compressed branch.
+SpacingResult PublishedSpacings(const Standard& standard, float tCelsius, double pGpa, int maxN, double wavelength)
+{
+    SpacingResult out;
+    const eos::Params& p = *standard.eos;
+    const double v = eos::VolumeAt(p, pGpa, static_cast<double>(tCelsius) + 273.15);
+    if (std::isnan(v)) {
+        out.message = std::string(standard.name) + " reaches no " + Gpa(pGpa * 10) + " at this temperature";
+        return out;
+    }
+    out.vRatio = v / p.v0;
+    const double lowest = LowestVRatio(standard);
+    if (out.vRatio < lowest || out.vRatio > kHighestVRatio) {
+        out.message = Gpa(pGpa * 10) + " puts " + std::string(standard.name) + " at V/V0 = " +
+                      Ratio(out.vRatio) + ", outside " + Ratio(lowest) + "-" + Ratio(kHighestVRatio) +
+                      ": out of the scale's reach";
+        out.vRatio = kNone;
+        return out;
+    }
+    out.volume = v;
+    if (standard.lattice == Lattice::Hexagonal) {
+        const double cOverA = standard.c0 / static_cast<double>(standard.a0);
+        out.a = std::cbrt(2 * v / (std::sqrt(3.0) * cOverA));
+        out.c = out.a * cOverA;
+    } else {
+        out.a = std::cbrt(v);
+    }
+    out.status = Status::Ok;
+    std::string warning;
+    if (out.vRatio < 0.5 || out.vRatio > 1.5) warning = RangeWarning(out.vRatio);
+    const std::string phase = PhaseWarning(standard, pGpa, tCelsius);
+    if (!phase.empty()) warning += (warning.empty() ? "" : "; ") + phase;
+    if (!warning.empty()) {
+        out.status = Status::Warning;
+        out.message = warning;
+    }
+    AddRows(out, standard, maxN, wavelength);
+    return out;
+}
+
 }  // namespace
 
 double TwoTheta(double d, double wavelength)
@@ -93,6 +154,7 @@ SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, 
         out.message = "the wavelength must be a positive number";
         return out;
     }
+    if (IsPublished(standard)) return PublishedSpacings(standard, tCelsius, pGpa, maxN, wavelength);
     const double t = tCelsius;
     const double target = pGpa * 10;
 
@@ -131,19 +193,13 @@ SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, 
     const double v = (lo + hi) / 2;
     out.vRatio = 1 + v;
     out.a = static_cast<double>(standard.a0) * std::cbrt(out.vRatio);
+    out.volume = out.a * out.a * out.a;
     out.status = Status::Ok;
     if (out.vRatio < 0.5 || out.vRatio > 1.5) {
         out.status = Status::Warning;
         out.message = RangeWarning(out.vRatio);
     }
-    for (const Hkl& hkl : Reflections(standard, maxN)) {
-        SpacingRow row;
-        row.hkl = hkl;
-        row.n = SquareSum(hkl);
-        row.d = Spacing(out.a, row.n);
-        row.twoTheta = TwoTheta(row.d, wavelength);
-        out.rows.push_back(row);
-    }
+    AddRows(out, standard, maxN, wavelength);
     return out;
 }
 

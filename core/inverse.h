@@ -21,6 +21,8 @@ struct SpacingResult {
     Status status = Status::Error;
     std::string message;
     double a = kNone;          // lattice parameter, angstrom
+    double c = kNone;          // hexagonal cells: c in angstrom, at the scale's ambient c/a
+    double volume = kNone;     // cell volume, angstrom^3 per conventional cell
     double vRatio = kNone;     // V/V0
     std::vector<SpacingRow> rows;
 };
@@ -29,7 +31,9 @@ struct SpacingResult {
 // of the model's pressure minimum (CsCl's P(V) turns up again under strong tension), and
 // every reflection up to h^2+k^2+l^2 = maxN with its spacing and, for a wavelength in
 // angstrom, its 2-theta. A pressure the model cannot reach is an error; V/V0 outside 0.5-1.5
-// a warning.
+// a warning. A published scale inverts its equation of state in double precision and, like
+// the fit, refuses V/V0 outside 0.3-2; a hexagonal standard gets a, c and V, and no rows
+// (its reflections' spacings need both a and c).
 SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, int maxN = 20,
                          double wavelength = kNone);
 

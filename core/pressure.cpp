@@ -1,11 +1,14 @@
 #include "core/pressure.h"
 
+#include "core/eos.h"
 #include "core/numbers.h"
+#include "core/scales.h"
 #include "engine/clsKolvane.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace hv {
 
@@ -39,7 +42,101 @@ std::string Brief(double value)
     return buffer;
 }
 
+double Kelvin(double tCelsius)
+{
+    return tCelsius + 273.15;
+}
+
+// Adds a warning to a result that stands.
+void Warn(Result& r, const std::string& why)
+{
+    if (why.empty()) return;
+    r.status = Status::Warning;
+    r.message += (r.message.empty() ? "" : "; ") + why;
+}
+
+std::string OutOfBounds(double vRatio, double lowest)
+{
+    return "V/V0 = " + Brief(vRatio) + " is outside " + Brief(lowest) + "-" + Brief(kHighestVRatio) +
+           ", far beyond any equation of state's range: check the spacing and its reflection";
+}
+
+double LowestOf(const Standard& standard)
+{
+    if (!IsPublished(standard)) return kLowestVRatio;
+    const double v = eos::VolumeAt(*standard.eos, 500, standard.eos->t0);
+    return std::isnan(v) ? kLowestVRatio : std::min(kLowestVRatio, v / standard.eos->v0);
+}
+
+bool WithinBounds(double vRatio, double lowest)
+{
+    return vRatio >= lowest && vRatio <= kHighestVRatio;
+}
+
+// A published scale's pressure of a cell volume, in double precision throughout.
+Result PublishedPressure(const Standard& standard, float tCelsius, double v)
+{
+    const eos::Params& p = *standard.eos;
+    const double vRatio = v / p.v0;
+    const double lowest = LowestVRatio(standard);
+    if (!WithinBounds(vRatio, lowest)) return Failed(OutOfBounds(vRatio, lowest));
+    const double tK = Kelvin(tCelsius);
+    const double pressure = eos::Pressure(p, v, tK);
+    if (!std::isfinite(pressure)) return Failed("no finite pressure for these values");
+    Result r;
+    r.status = Status::Ok;
+    r.vRatio = vRatio;
+    r.volume = v;
+    r.pressure = pressure;
+    r.pGpa = static_cast<float>(pressure);
+    if (vRatio < 0.5 || vRatio > 1.5) Warn(r, RangeWarning(vRatio));
+    if (!(eos::BulkModulus(p, v, tK) > 0)) {
+        Warn(r, "the cell lies beyond the pressure minimum of " + std::string(standard.name) +
+                    ": no stable state has this volume");
+    }
+    Warn(r, PhaseWarning(standard, pressure, tCelsius));
+    return r;
+}
+
+std::string NeedsCell(const Standard& standard)
+{
+    return std::string(standard.name) + " is hexagonal: its pressure needs a and c refined from the peaks, "
+                                        "or its cell volume";
+}
+
 }  // namespace
+
+double LowestVRatio(const Standard& standard)
+{
+    // Once per row of the table; a copy of a row computes its own.
+    static const std::vector<double> lowest = [] {
+        std::vector<double> out;
+        for (const Standard& s : AllStandards()) out.push_back(LowestOf(s));
+        return out;
+    }();
+    const std::span<const Standard> all = AllStandards();
+    if (&standard >= all.data() && &standard < all.data() + all.size()) {
+        return lowest[static_cast<std::size_t>(&standard - all.data())];
+    }
+    return LowestOf(standard);
+}
+
+std::string PhaseWarning(const Standard& standard, double pGpa, double tCelsius)
+{
+    // The B1-B2 transitions at room temperature: NaCl near 29-30 GPa, KCl near 2 GPa; CsCl
+    // turns from its own structure to rock salt at 743 K (about 470 C) at ambient pressure.
+    // These are the well-known boundaries the B2 scales' papers start from.
+    if (standard.material == "NaCl" && pGpa > 30) {
+        return "NaCl is B2 (CsCl type) above about 30 GPa at room temperature: use NaCl-B2";
+    }
+    if (standard.material == "KCl" && pGpa > 2) {
+        return "KCl is B2 (CsCl type) above about 2 GPa: use KCl-B2";
+    }
+    if (standard.material == "CsCl" && tCelsius > 470 && pGpa < 1) {
+        return "CsCl takes the rock-salt structure above about 470 C near ambient pressure";
+    }
+    return {};
+}
 
 double LatticeParameter(float d, int n)
 {
@@ -92,6 +189,11 @@ std::string RangeWarning(double vRatio)
 
 double ModelPressure(const Standard& standard, double tCelsius, double a)
 {
+    if (IsPublished(standard)) {
+        if (standard.lattice == Lattice::Hexagonal) return kNone;
+        const double p = eos::Pressure(*standard.eos, a * a * a, Kelvin(tCelsius));
+        return std::isfinite(p) ? p * 10 : kNone;
+    }
     const double ref3 = std::pow(static_cast<double>(standard.a0), 3);
     const double vdiff = (std::pow(a, 3) - ref3) / ref3;
     const kolvane_model::Outcome out =
@@ -104,6 +206,15 @@ Slopes PressureSlopes(const Standard& standard, double tCelsius, double a)
     // Central differences of the smooth double-precision model. Steps near the cube root of
     // the rounding error balance truncation against cancellation: about ten good digits.
     Slopes s;
+    if (IsPublished(standard)) {
+        if (standard.lattice == Lattice::Hexagonal) return s;
+        // dP/da = dP/dV 3a^2 = -3K/a.
+        const double v = a * a * a, tK = Kelvin(tCelsius);
+        s.dPda = -30 * eos::BulkModulus(*standard.eos, v, tK) / a;
+        s.dPdT = 10 * eos::ThermalSlope(*standard.eos, v, tK);
+        s.ok = std::isfinite(s.dPda) && std::isfinite(s.dPdT);
+        return s;
+    }
     const double ha = 1e-5 * a;
     const double pa = ModelPressure(standard, tCelsius, a + ha);
     const double ma = ModelPressure(standard, tCelsius, a - ha);
@@ -128,8 +239,17 @@ Result PressureOfLattice(const Standard& standard, float tCelsius, double a)
     std::string why;
     if (!CheckTemperature(tCelsius, why)) return Failed(why);
     if (!(a > 0) || !std::isfinite(a)) return Failed("the lattice parameter must be a positive number");
+    if (IsPublished(standard)) {
+        if (standard.lattice == Lattice::Hexagonal) return Failed(NeedsCell(standard));
+        Result r = PublishedPressure(standard, tCelsius, a * a * a);
+        if (r.status != Status::Error) r.a = a;
+        return r;
+    }
     float vdiff = 0;
     if (!RelativeVolume(a, standard.a0, vdiff)) return Failed("lattice parameter too large");
+    const double vRatio = 1.0 + static_cast<double>(vdiff);
+    if (vRatio <= 0) return Failed("spacing too small: the cell has no volume");
+    if (!WithinBounds(vRatio, kLowestVRatio)) return Failed(OutOfBounds(vRatio, kLowestVRatio));
 
     // Kolvane's pressure and status to the bit, with the quadrature's roots formed once.
     float kbar = 0;
@@ -144,19 +264,56 @@ Result PressureOfLattice(const Standard& standard, float tCelsius, double a)
     }
     Result r;
     r.a = a;
-    r.vRatio = 1.0 + static_cast<double>(vdiff);
+    r.vRatio = vRatio;
     r.pGpa = KbarToGpa(kbar);
     int32_t hundredths = 0;
     if (!Hundredths(r.pGpa, hundredths)) {
         // The window cannot show it either.
         return Failed("pressure too large to show");
     }
+    r.pressure = r.pGpa;
+    r.volume = a * a * a;
     if (status == clsKolvane::VOLUME_LOW || status == clsKolvane::VOLUME_HIGH) {
         r.status = Status::Warning;
         r.message = RangeWarning(r.vRatio);
     } else {
         r.status = Status::Ok;
     }
+    Warn(r, PhaseWarning(standard, r.pressure, tCelsius));
+    return r;
+}
+
+Result PressureOfVolume(const Standard& standard, float tCelsius, double v, double sigmaV, double sigmaT)
+{
+    std::string why;
+    if (!CheckTemperature(tCelsius, why)) return Failed(why);
+    if (!(v > 0) || !std::isfinite(v)) return Failed("the volume must be a positive number");
+    const auto badSigma = [](double sigma) { return !std::isnan(sigma) && !(sigma >= 0 && std::isfinite(sigma)); };
+    if (badSigma(sigmaV)) return Failed("sigma_v must be a number of cubic angstrom, 0 or more");
+    if (badSigma(sigmaT)) return Failed("sigma_t must be a number of kelvin, 0 or more");
+    const double a = std::cbrt(v);
+    Result r;
+    if (IsPublished(standard)) {
+        r = PublishedPressure(standard, tCelsius, v);
+        if (standard.lattice != Lattice::Hexagonal && r.status != Status::Error) r.a = a;
+    } else {
+        r = PressureOfLattice(standard, tCelsius, a);
+    }
+    if (r.status == Status::Error || (std::isnan(sigmaV) && std::isnan(sigmaT))) return r;
+    const double sv = std::isnan(sigmaV) ? 0 : sigmaV, st = std::isnan(sigmaT) ? 0 : sigmaT;
+    double dPdV = kNone, dPdT = kNone;  // GPa per angstrom^3 and per kelvin
+    if (IsPublished(standard)) {
+        const double tK = Kelvin(tCelsius);
+        dPdV = -eos::BulkModulus(*standard.eos, v, tK) / v;
+        dPdT = eos::ThermalSlope(*standard.eos, v, tK);
+    } else {
+        const Slopes s = PressureSlopes(standard, tCelsius, a);
+        if (s.ok) {
+            dPdV = s.dPda / (3 * a * a) / 10;
+            dPdT = s.dPdT / 10;
+        }
+    }
+    if (std::isfinite(dPdV) && std::isfinite(dPdT)) r.sigmaPGpa = Quadrature(dPdV * sv, dPdT * st);
     return r;
 }
 
@@ -164,15 +321,21 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
 {
     const int n = static_cast<int>(peaks.size());
     if (n == 0) return Failed("no peaks");
+    if (standard.lattice == Lattice::Hexagonal) return Failed(NeedsCell(standard), n);
     if (!std::isnan(sigmaT) && !(sigmaT >= 0 && std::isfinite(sigmaT))) {
         return Failed("sigma_t must be a number of kelvin, 0 or more", n);
     }
     const auto which = [&](const Peak& p) {
         return peaks.size() > 1 ? " (" + ReflectionText(p.reflection) + ")" : std::string();
     };
-    // Narrowed first, as the window reads a typed spacing; recomputed rather than stored, so
-    // that a fit of any size allocates nothing.
-    const auto latticeOf = [](const Peak& p) { return LatticeParameter(static_cast<float>(p.d), p.reflection.n); };
+    // Narrowed first for the built-in model, as the window reads a typed spacing; a published
+    // scale keeps the double. Recomputed rather than stored, so that a fit of any size
+    // allocates nothing.
+    const bool narrowed = !IsPublished(standard);
+    const auto latticeOf = [narrowed](const Peak& p) {
+        return narrowed ? LatticeParameter(static_cast<float>(p.d), p.reflection.n)
+                        : p.d * std::sqrt(static_cast<double>(p.reflection.n));
+    };
     const auto sigmaOf = [](const Peak& p) { return p.sigmaD * std::sqrt(static_cast<double>(p.reflection.n)); };
     int withSigma = 0;
     for (const Peak& p : peaks) {

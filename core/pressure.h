@@ -47,8 +47,13 @@ struct Result {
     double a = kNone;         // fitted lattice parameter, angstrom
     double sigmaA = kNone;
     double vRatio = kNone;    // V/V0 as the engine saw it
-    float pGpa = std::numeric_limits<float>::quiet_NaN();  // the window's single-precision pressure
+    // The pressure in GPa. Faces print `pressure` for a published scale; for the built-in model
+    // it is pGpa widened, and faces keep printing pGpa (today's bytes). pGpa is the window's
+    // single-precision pressure, for a published scale `pressure` narrowed.
+    float pGpa = std::numeric_limits<float>::quiet_NaN();
     double sigmaPGpa = kNone;
+    double pressure = kNone;
+    double volume = kNone;    // cell volume, angstrom^3 per conventional cell
 };
 
 // Lattice parameter and pressure of one pattern from its peaks at tCelsius. With every
@@ -59,9 +64,30 @@ struct Result {
 Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks, double sigmaT = kNone);
 
 // The pressure of a lattice parameter already in hand, kept in double (the fit's last step).
+// A cubic standard only: a hexagonal one is an error that asks for its cell refinement.
 Result PressureOfLattice(const Standard& standard, float tCelsius, double a);
 
+// The pressure of a cell volume in angstrom^3 per conventional cell, any standard (Re
+// included), with sigma_P from the modulus (K/V sigma_V) and dP/dT sigma_T in quadrature;
+// either sigma may be kNone (taken as 0; both kNone give no sigma_P).
+Result PressureOfVolume(const Standard& standard, float tCelsius, double v, double sigmaV = kNone,
+                        double sigmaT = kNone);
+
+// V/V0 outside these bounds is far beyond any equation of state here (a typed 26.8 for 2.68,
+// a spacing given for the wrong reflection): the fit refuses it.
+constexpr double kLowestVRatio = 0.3;
+constexpr double kHighestVRatio = 2.0;
+// The lower bound for one standard: kLowestVRatio, or lower for a published scale so soft that
+// it passes 0.3 below 500 GPa (Ne does near 95 GPa): there the V/V0 of 500 GPa at T0.
+double LowestVRatio(const Standard& standard);
+
+// What to say when the standard is used outside the phase its equation describes (NaCl and
+// KCl in rock salt above their B1-B2 transitions, CsCl near ambient pressure above the
+// temperature it turns rock salt); empty when it holds.
+std::string PhaseWarning(const Standard& standard, double pGpa, double tCelsius);
+
 // ---- Derivatives of the model, in double precision, kbar per angstrom and per kelvin ----
+// (a published scale: analytic, from its equation of state)
 struct Slopes {
     bool ok = false;
     double dPda = kNone;

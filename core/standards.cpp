@@ -1,6 +1,6 @@
 #include "core/standards.h"
 
-#include "engine/clsKolvane.h"
+#include "core/crystal.h"
 
 #include <algorithm>
 #include <array>
@@ -38,13 +38,7 @@ std::string ListUpTo20(const Standard& standard)
 
 std::span<const Standard> Standards()
 {
-    // KCl is not offered by the window; its ambient cell is the model's own.
-    static const std::array<Standard, 3> all = {{
-        {"NaCl", 1, 5.64f, Lattice::RockSalt},
-        {"KCl", 2, static_cast<float>(kolvane_model::ReferenceCellEdge(2)), Lattice::RockSalt},
-        {"CsCl", 3, 4.11904f, Lattice::Primitive},
-    }};
-    return all;
+    return AllStandards().first(3);
 }
 
 const Standard* FindStandard(std::string_view name)
@@ -57,8 +51,11 @@ const Standard* FindStandard(std::string_view name)
 
 const Standard* FindStandardAnyCase(std::string_view name)
 {
-    for (const Standard& s : Standards()) {
-        if (SameLetters(s.name, name)) return &s;
+    const std::size_t colon = name.find(':');
+    const std::string_view material = name.substr(0, colon);
+    for (const Standard& s : AllStandards()) {
+        if (!SameLetters(s.material, material)) continue;
+        if (colon == std::string_view::npos ? s.isDefault : SameLetters(s.scale, name.substr(colon + 1))) return &s;
     }
     return nullptr;
 }
@@ -70,6 +67,29 @@ std::string StandardNames()
         out += (out.empty() ? "" : ", ") + std::string(s.name);
     }
     return out;
+}
+
+std::string AllStandardNames()
+{
+    std::string out;
+    const auto all = AllStandards();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        bool first = true;
+        for (std::size_t j = 0; j < i; ++j) first = first && all[j].material != all[i].material;
+        if (!first) continue;
+        out += (out.empty() ? "" : "), ") + std::string(all[i].material) + " (";
+        std::string scales;
+        for (std::size_t j = i; j < all.size(); ++j) {
+            if (all[j].material == all[i].material) scales += (scales.empty() ? "" : ", ") + std::string(all[j].scale);
+        }
+        out += scales;
+    }
+    return out.empty() ? out : out + ")";
+}
+
+bool IsPublished(const Standard& standard)
+{
+    return standard.eos != nullptr;
 }
 
 int16_t StandardCodeOf(std::string_view name, int16_t previous)
@@ -86,7 +106,12 @@ int SquareSum(const Hkl& hkl)
 bool Allowed(Lattice lattice, const Hkl& hkl)
 {
     if (hkl.h == 0 && hkl.k == 0 && hkl.l == 0) return false;
-    if (lattice == Lattice::Primitive) return true;
+    switch (lattice) {
+    case Lattice::Primitive: return true;
+    case Lattice::BodyCentred: return ((hkl.h + hkl.k + hkl.l) & 1) == 0;
+    case Lattice::Hexagonal: return (hkl.h - hkl.k) % 3 != 0 || (hkl.l & 1) == 0;
+    case Lattice::RockSalt: break;
+    }
     const int odd = (hkl.h & 1) + (hkl.k & 1) + (hkl.l & 1);
     return odd == 0 || odd == 3;
 }
@@ -96,9 +121,16 @@ std::string WhyNotAllowed(const Standard& standard, const Hkl& hkl)
     std::string why = std::string(standard.name) + " has no reflection " + Spaced(hkl);
     if (hkl.h == 0 && hkl.k == 0 && hkl.l == 0) {
         why += ": 0 0 0 is no lattice plane";
-    } else if (standard.lattice == Lattice::RockSalt) {
-        why += ": in rock salt h, k and l are all even or all odd";
+    } else {
+        const std::string structure(standard.structure ? standard.structure->name : "rock salt");
+        switch (standard.lattice) {
+        case Lattice::RockSalt: why += ": in " + structure + " h, k and l are all even or all odd"; break;
+        case Lattice::BodyCentred: why += ": in " + structure + " h + k + l is even"; break;
+        case Lattice::Hexagonal: return why + ": in " + structure + " l is even where h - k is a multiple of 3";
+        case Lattice::Primitive: break;
+        }
     }
+    if (standard.lattice == Lattice::Hexagonal) return why;
     return why + ". Its reflections up to h^2+k^2+l^2 = 20: " + ListUpTo20(standard) +
            " (or lp for the lattice parameter)";
 }
@@ -107,6 +139,7 @@ std::vector<Hkl> Reflections(const Standard& standard, int maxN)
 {
     maxN = std::min(maxN, kMaxSquareSum);
     std::vector<Hkl> out;
+    if (standard.lattice == Lattice::Hexagonal) return out;
     for (int h = 1; h * h <= maxN; ++h) {
         for (int k = 0; k <= h && h * h + k * k <= maxN; ++k) {
             for (int l = 0; l <= k && h * h + k * k + l * l <= maxN; ++l) {
