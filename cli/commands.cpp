@@ -258,10 +258,10 @@ int PressureOfVolumeCommand(const PressureRequest& q, const std::vector<const St
         }
     } else {
         const Standard& standard = *scales.front();
-        out = std::string(scales.size() > 1 ? standard.material : standard.name) + " at " + Shortest(celsius) +
+        out = std::string(Trimmed(q.scale).empty() ? standard.name : standard.material) + " at " + Shortest(celsius) +
               " C, V = " + PlusMinus(v, sigmaV, 10) + " A^3" +
               (std::isnan(sigmaT) ? "" : ", sigma_T = " + Shortest(sigmaT) + " K") + "\n";
-        if (scales.size() == 1) {
+        if (Trimmed(q.scale).empty()) {
             AppendAnswer(out, standard, results.front());
         } else {
             AppendScaleTable(out, scales, results);
@@ -341,7 +341,7 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             out += '\n';
         }
     } else {
-        out = std::string(scales.size() > 1 ? standard->material : standard->name) + " at " + Shortest(celsius) +
+        out = std::string(Trimmed(q.scale).empty() ? standard->name : standard->material) + " at " + Shortest(celsius) +
               " C, " + std::to_string(peaks.size()) + (peaks.size() == 1 ? " peak" : " peaks") +
               (std::isnan(sigmaT) ? "" : ", sigma_T = " + Shortest(sigmaT) + " K");
         if (unit == XUnit::TwoThetaDeg) {
@@ -374,7 +374,7 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             }
             out += line + "\n";
         }
-        if (scales.size() == 1) {
+        if (Trimmed(q.scale).empty()) {
             AppendAnswer(out, *scales[0], results[0]);
         } else {
             AppendScaleTable(out, scales, results);

@@ -587,8 +587,8 @@ const Standard* ReadStandard(std::string_view text, std::string& why)
     // The exact name first: it spares the letter-case comparison on almost every row.
     if (const Standard* s = FindStandard(name)) return s;
     if (const Standard* s = FindStandardAnyCase(name)) return s;
-    why = name.empty() ? "standard: empty, give one of " + StandardNames()
-                       : "standard " + Quoted(name) + " is not known: give one of " + StandardNames();
+    why = name.empty() ? "standard: empty, give one of " + AllStandardNames()
+                       : "standard " + Quoted(name) + " is not known: give one of " + AllStandardNames();
     return nullptr;
 }
 

@@ -15,7 +15,7 @@ namespace hv::rows {
 // window's single-precision number.
 inline bool IsPublishedScale(const Standard& standard)
 {
-    return standard.code == 0;
+    return IsPublished(standard);
 }
 
 // Appends ",scale": the name every output gives a standard ("NaCl", "Au:Fei2007"); just ","

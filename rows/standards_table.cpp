@@ -5,6 +5,9 @@
 #include "core/scales.h"
 #include "rows/csv.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace hv::rows {
 
 std::string StructureText(const Standard& standard)
@@ -24,19 +27,28 @@ std::string EquationText(const Standard& standard)
 
 std::string StandardsListing()
 {
-    std::string out;
-    std::string_view material;
+    // One block per material in order of first appearance: the built-in model's NaCl comes
+    // first in the table, its published scale later, and both belong under NaCl.
+    std::vector<std::string_view> materials;
     for (const Standard& s : AllStandards()) {
-        if (s.material != material) {
-            material = s.material;
-            out += (out.empty() ? "" : "\n") + std::string(material) + " (" + StructureText(s) + ")\n";
+        if (std::find(materials.begin(), materials.end(), s.material) == materials.end()) materials.push_back(s.material);
+    }
+    std::string out;
+    for (const std::string_view material : materials) {
+        std::string structure, scales;
+        for (const Standard& s : AllStandards()) {
+            if (s.material != material) continue;
+            // Z and n come with a published scale's equation: the fullest description wins.
+            const std::string text = StructureText(s);
+            if (text.size() > structure.size()) structure = text;
+            scales += "  " + std::string(s.name) + (s.isDefault ? "  (default for " + std::string(material) + ")" : "") +
+                      "\n";
+            scales += "    equation:  " + EquationText(s) + "\n";
+            if (!s.range.empty()) scales += "    range:     " + std::string(s.range) + "\n";
+            if (!s.phase.empty()) scales += "    phase:     " + std::string(s.phase) + "\n";
+            scales += "    reference: " + std::string(s.reference) + "\n";
         }
-        out += "  " + std::string(s.name) + (s.isDefault ? "  (default for " + std::string(s.material) + ")" : "") +
-               "\n";
-        out += "    equation:  " + EquationText(s) + "\n";
-        if (!s.range.empty()) out += "    range:     " + std::string(s.range) + "\n";
-        if (!s.phase.empty()) out += "    phase:     " + std::string(s.phase) + "\n";
-        out += "    reference: " + std::string(s.reference) + "\n";
+        out += (out.empty() ? "" : "\n") + std::string(material) + " (" + structure + ")\n" + scales;
     }
     return out;
 }

@@ -95,8 +95,8 @@ def test_volumes_broadcast_and_keep_the_built_in_single():
 def test_peaks_of_a_published_scale_are_doubles():
     r = hv.pressure("Au", 25, ["111", "200"], [2.2815, 1.9759])
     assert r.p_gpa.dtype == np.float64 and list(r.status) == ["ok", "ok"]
-    a = np.float32(2.2815) * np.sqrt(3)  # d read as single, then a = d sqrt(3)
-    assert r.a[0] == pytest.approx(float(a), rel=1e-15)
+    # A published scale reads d in double precision: a = d sqrt(3).
+    assert r.a[0] == pytest.approx(2.2815 * math.sqrt(3), rel=1e-15)
     f = hv.fit("Au", 25, ["111", "200"], [2.2815, 1.9759])
     assert f.p_gpa.dtype == np.float64 and f.status == "ok"
 
