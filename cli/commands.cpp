@@ -3,7 +3,7 @@
 #include "rows/batch.h"
 #include "rows/fields.h"
 #include "core/crystal.h"
-#include "core/intensity.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -104,23 +104,6 @@ bool ReadGeometry(const PressureRequest& q, XUnit& unit, Geometry& g, std::strin
     if (!CheckGeometry(unit, g, why)) {
         why = std::string(q.twoTheta ? (lambda ? "--wavelength: " : "--energy: ") : "--two-theta-fixed: ") + why;
         return false;
-    }
-    return true;
-}
-
-// A hexagonal cell's reflections into s.rows, by falling d: every class its structure shows
-// down to the spacing a cubic cell of the same volume reaches at h^2+k^2+l^2 = maxN.
-bool HexagonalRows(const Standard& standard, int maxN, double wavelength, SpacingResult& s, std::string& why)
-{
-    if (!standard.structure) {
-        why = std::string(standard.name) + ": no structure to list reflections from";
-        return false;
-    }
-    const double dMin = std::max(0.25, std::cbrt(s.volume) / std::sqrt(static_cast<double>(maxN)));
-    if (!CheckExpectedInput(*standard.structure, s.a, s.c, dMin, wavelength, why)) return false;
-    s.rows.clear();
-    for (const ExpectedReflection& e : ExpectedPattern(*standard.structure, s.a, s.c, dMin, wavelength)) {
-        s.rows.push_back({e.hkl, e.n, e.d, TwoTheta(e.d, wavelength)});
     }
     return true;
 }
@@ -406,8 +389,8 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
         err = s.message;
         return 1;
     }
-    const bool cubic = IsCubic(*standard);
-    if (!cubic && !HexagonalRows(*standard, q.maxN, wavelength, s, why)) {
+    const bool cubic = !IsHexagonal(*standard);
+    if (!cubic && !AddHexagonalRows(*standard, q.maxN, wavelength, s, why)) {
         err = why;
         return 1;
     }
