@@ -107,7 +107,7 @@ SpacingResult PublishedSpacings(const Standard& standard, float tCelsius, double
     }
     out.volume = v;
     if (standard.lattice == Lattice::Hexagonal) {
-        const double cOverA = standard.c0 / static_cast<double>(standard.a0);
+        const double cOverA = standard.cOverA;
         out.a = std::cbrt(2 * v / (std::sqrt(3.0) * cOverA));
         out.c = out.a * cOverA;
     } else {

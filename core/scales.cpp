@@ -142,6 +142,7 @@ Standard Published(std::string_view name, std::string_view material, std::string
         const double a = HexagonalEdge(p.v0, kReCOverA);
         s.a0 = static_cast<float>(a);
         s.c0 = a * kReCOverA;
+        s.cOverA = kReCOverA;
     }
     return s;
 }

@@ -34,6 +34,7 @@ struct Standard {
     const eos::Params* eos = nullptr;  // nullptr for the built-in model
     const Structure* structure = nullptr;
     double c0 = 0;                     // ambient c of a hexagonal cell, angstrom (a0 and V0 of the scale); 0 if cubic
+    double cOverA = 0;                 // its ambient c/a, exactly; 0 if cubic
     bool isDefault = false;            // what the material's name alone selects
     std::string_view reference = {};   // the paper to cite, in full
     std::string_view range = {};       // the valid range as the paper states it, or "not stated"
