@@ -1,6 +1,8 @@
 // The Python module "hivarnisse": numpy arrays through the same core as the window and
 // hivarnisse-calc. Everything numeric happens in core; this file reads arrays, hands out work
 // and packs results.
+#include "core/cell.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -753,9 +755,16 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     }
 
     hv::SpacingResult s;
+    const bool hexagonal = hv::IsHexagonal(standard);
+    std::string why;
     {
         py::gil_scoped_release unlocked;
         s = hv::SpacingsAt(standard, t, p, hkl.is_none() ? static_cast<int>(maxN) : 0, lambda);
+        if (s.status != hv::Status::Error && hexagonal && hkl.is_none() &&
+            !hv::AddHexagonalRows(standard, static_cast<int>(maxN), lambda, s, why)) {
+            s.status = hv::Status::Error;
+            s.message = why;
+        }
     }
     if (s.status == hv::Status::Error) throw py::value_error(s.message);
 
@@ -771,7 +780,10 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     if (hkl.is_none()) {
         for (const hv::SpacingRow& row : s.rows) add(hv::HklText(row.hkl), row.n, row.d);
     } else {
-        for (const hv::Reflection& refl : asked) add(hv::ReflectionText(refl), refl.n, hv::Spacing(s.a, refl.n));
+        for (const hv::Reflection& refl : asked) {
+            add(hv::ReflectionText(refl), refl.n,
+                hexagonal ? hv::Spacing(hv::CrystalSystem::Hexagonal, s.a, s.c, refl.hkl) : hv::Spacing(s.a, refl.n));
+        }
     }
     const auto array = [](const auto& values) {
         using V = typename std::decay_t<decltype(values)>::value_type;
@@ -783,6 +795,8 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     out["d"] = array(ds);
     if (!std::isnan(lambda)) out["two_theta"] = array(twoThetas);
     out["a"] = s.a;
+    if (hexagonal) out["c"] = s.c;
+    out["volume"] = s.volume;
     out["v_ratio"] = s.vRatio;
     out["status"] = std::string(hv::StatusName(s.status));
     out["message"] = ToPython(s.message);

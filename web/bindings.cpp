@@ -7,6 +7,8 @@
 #include "rows/standards_table.h"
 #include "core/convert.h"
 #include "core/scales.h"
+#include "core/cell.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -200,7 +202,11 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
         if (!refl) ThrowError(why);
         asked.push_back(*refl);
     }
-    const hv::SpacingResult s = hv::SpacingsAt(standard, static_cast<float>(tC), pGpa, listed ? maxN : 0, wavelength);
+    hv::SpacingResult s = hv::SpacingsAt(standard, static_cast<float>(tC), pGpa, listed ? maxN : 0, wavelength);
+    const bool hexagonal = hv::IsHexagonal(standard);
+    if (s.status != hv::Status::Error && hexagonal && listed && !hv::AddHexagonalRows(standard, maxN, wavelength, s, why)) {
+        ThrowError(why);
+    }
     if (s.status == hv::Status::Error) ThrowError(s.message);
     val names = val::array(), ns = val::array(), ds = val::array(), twoThetas = val::array();
     const auto add = [&](const std::string& name, int n, double dv) {
@@ -212,7 +218,10 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
     if (listed) {
         for (const hv::SpacingRow& row : s.rows) add(hv::HklText(row.hkl), row.n, row.d);
     } else {
-        for (const hv::Reflection& refl : asked) add(hv::ReflectionText(refl), refl.n, hv::Spacing(s.a, refl.n));
+        for (const hv::Reflection& refl : asked) {
+            add(hv::ReflectionText(refl), refl.n,
+                hexagonal ? hv::Spacing(hv::CrystalSystem::Hexagonal, s.a, s.c, refl.hkl) : hv::Spacing(s.a, refl.n));
+        }
     }
     val out = val::object();
     out.set("hkl", names);
@@ -220,6 +229,8 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
     out.set("d", ds);
     if (!std::isnan(wavelength)) out.set("two_theta", twoThetas);
     out.set("a", s.a);
+    if (hexagonal) out.set("c", s.c);
+    out.set("volume", s.volume);
     out.set("v_ratio", s.vRatio);
     out.set("status", std::string(hv::StatusName(s.status)));
     out.set("message", s.message);

@@ -136,3 +136,19 @@ def test_convert_refuses():
     assert hv.convert(10, -300, "Au", "Au:Anderson1989")["status"] == "error"
     with pytest.raises(ValueError, match="to_standard: unknown standard"):
         hv.convert(10, 25, "Au", "Gold")
+
+
+def test_spacing_of_rhenium():
+    s = hv.spacing("re", 25, 50, wavelength=0.2952)
+    a, c = s["a"], s["c"]
+    assert c / a == pytest.approx(1.6148, rel=1e-12)
+    assert s["volume"] == pytest.approx(math.sqrt(3) / 2 * a * a * c, rel=1e-12)
+    assert list(s["hkl"][:3]) == ["100", "002", "101"] and "001" not in list(s["hkl"])
+    assert s["d"][0] == pytest.approx(a * math.sqrt(3) / 2, rel=1e-12)
+    assert s["two_theta"][1] == pytest.approx(2 * math.degrees(math.asin(0.2952 / c)), rel=1e-12)
+    asked = hv.spacing("Re", 25, 50, hkl=["101", "002"])
+    assert list(asked["d"]) == [s["d"][2], s["d"][1]]
+    # The volume of 50 GPa gives 50 GPa back.
+    assert float(hv.pressure("Re", 25, volume=s["volume"]).p_gpa) == pytest.approx(50, rel=1e-10)
+    with pytest.raises(ValueError, match="0 0 1"):
+        hv.spacing("Re", 25, 50, hkl="001")
