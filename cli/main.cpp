@@ -37,9 +37,9 @@ Numbers:
   Celsius; a trailing K means kelvin (298.15K).
 
 Standards and scales:
-  --standard (and batch's standard column, pattern's --standard) takes NAME or NAME:SCALE in
-  any letter case. NaCl, KCl and CsCl alone are the built-in ionic-lattice model (J. Appl.
-  Phys. 42, 3239 (1971)), the window's. Published scales: Au (Fei2007, Anderson1989), Pt
+  A standard is NAME or NAME:SCALE in any letter case, wherever one is named (--standard,
+  batch's standard column). NaCl, KCl and CsCl alone are the built-in ionic-lattice model
+  (J. Appl. Phys. 42, 3239 (1971)), the window's. Published scales: Au (Fei2007, Anderson1989), Pt
   (Fei2007, Holmes1989), MgO (Tange2009, Speziale2001), NaCl:Matsui2012, NaCl-B2 (Fei2007),
   KCl-B2 (Dewaele2012, Tateno2019), CsCl:Dewaele2020, Ne (Fei2007), Re (Zha2004, Ono2022),
   Mo (Huang2016, Litasov2013), W (Litasov2013); a name alone is its first scale. Every output
