@@ -1,7 +1,7 @@
 // hivarnisse-calc: the calculator's pressure, its inverse and whole CSV files from the
 // command line. The arithmetic is the core's; this file reads arguments and writes text.
 #include "rows/batch.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "rows/csv.h"
 #include "cli/pattern_command.h"
 #include "rows/standards_table.h"
@@ -300,7 +300,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.get_formatter()->column_width(30);
 
-    hv::cli::PressureRequest pq;
+    hv::rows::PressureRequest pq;
     CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
     pressure->add_option("--standard", pq.standard, "NAME or NAME:SCALE (see the standards command)")->required();
     pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -319,7 +319,7 @@ int main(int argc, char** argv)
     pressure->add_option("--sigma-volume", pq.sigmaVolume, "Uncertainty of --volume in A^3")->type_name("S");
     pressure->add_option("--scale", pq.scale, "all: one answer per scale of the standard")->type_name("all");
 
-    hv::cli::SpacingRequest sq;
+    hv::rows::SpacingRequest sq;
     CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);
     spacing->add_option("--standard", sq.standard, "NAME or NAME:SCALE (see the standards command)")->required();
     spacing->add_option("--temperature", sq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
@@ -382,11 +382,11 @@ int main(int argc, char** argv)
 
     std::string out, err;
     if (pressure->parsed()) {
-        const int status = hv::cli::RunPressure(pq, out, err);
+        const int status = hv::rows::RunPressure(pq, out, err);
         return Finish(out, err, status);
     }
     if (spacing->parsed()) {
-        const int status = hv::cli::RunSpacing(sq, out, err);
+        const int status = hv::rows::RunSpacing(sq, out, err);
         return Finish(out, err, status);
     }
     if (pat->parsed()) return hv::cli::RunPatternCommand(tq);

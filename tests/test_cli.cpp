@@ -1,6 +1,6 @@
 // The command-line program's CSV reader, batch logic and commands, in process.
 #include "rows/batch.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "rows/csv.h"
 #include "core/numbers.h"
 
@@ -244,7 +244,7 @@ TEST(Commands, SpacingRoundTrip)
                          Case{"CsCl", "800", "40", 21}}) {
         SCOPED_TRACE(std::string(c.standard) + " " + c.p);
         std::string out, err;
-        ASSERT_EQ(hv::cli::RunSpacing({c.standard, c.t, c.p, "", 20, true}, out, err), 0) << err;
+        ASSERT_EQ(hv::rows::RunSpacing({c.standard, c.t, c.p, "", 20, true}, out, err), 0) << err;
         std::vector<std::string> lines = Lines(out);
         ASSERT_EQ(lines.size(), c.rows + 1);
         EXPECT_EQ(lines[0], "hkl,n,d");
@@ -294,7 +294,7 @@ TEST(Core, CheckPeakAgreesWithFit)
 
 TEST(Commands, BadArguments)
 {
-    struct Case { hv::cli::PressureRequest q; int status; const char* why; };
+    struct Case { hv::rows::PressureRequest q; int status; const char* why; };
     const Case cases[] = {
         {{"NaBr", "25", "", {"200:2.75"}}, 2, "--standard: standard \"NaBr\" is not known"},
         {{"NaCl", "25C", "", {"200:2.75"}}, 2, "--temperature: temperature: \"25C\" is not a number"},
@@ -313,10 +313,10 @@ TEST(Commands, BadArguments)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         std::string out, err;
-        EXPECT_EQ(hv::cli::RunPressure(c.q, out, err), c.status);
+        EXPECT_EQ(hv::rows::RunPressure(c.q, out, err), c.status);
         EXPECT_NE(err.find(c.why), std::string::npos) << err;
     }
-    struct Spacing { hv::cli::SpacingRequest q; int status; const char* why; };
+    struct Spacing { hv::rows::SpacingRequest q; int status; const char* why; };
     const Spacing spacings[] = {
         {{"NaCl", "25", "ten", "", 20, false}, 2, "--pressure: \"ten\" is not a number"},
         {{"NaCl", "25", "10", "-1", 20, false}, 2, "--wavelength: must be a positive number"},
@@ -324,7 +324,7 @@ TEST(Commands, BadArguments)
     for (const Spacing& c : spacings) {
         SCOPED_TRACE(c.why);
         std::string out, err;
-        EXPECT_EQ(hv::cli::RunSpacing(c.q, out, err), c.status);
+        EXPECT_EQ(hv::rows::RunSpacing(c.q, out, err), c.status);
         EXPECT_NE(err.find(c.why), std::string::npos) << err;
     }
 }
@@ -498,11 +498,11 @@ TEST(Batch, SurplusFields)
 // The pressure command with --two-theta and --energy-dispersive: the d used is shown.
 TEST(Commands, PeaksAsMeasured)
 {
-    hv::cli::PressureRequest q{"NaCl", "25", "", {"200:60:0.01"}};
+    hv::rows::PressureRequest q{"NaCl", "25", "", {"200:60:0.01"}};
     q.twoTheta = true;
     q.wavelength = "2.75";
     std::string out, err;
-    ASSERT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+    ASSERT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
     // sigma_d = 2.75 sqrt(3)/2 pi/180 0.01 = 0.000416.
     EXPECT_EQ(out.substr(0, out.find("a = 5.5")), "NaCl at 25 C, 1 peak, 2-theta at lambda = 2.75 A\n"
                                               "  200     2-theta = 60 +/- 0.01 deg" + std::string(10, ' ') +
@@ -510,14 +510,14 @@ TEST(Commands, PeaksAsMeasured)
     EXPECT_NE(out.find("P      = 2.15 +/- "), std::string::npos) << out;
     q.wavelength.clear();
     q.energy = "4.508516306661828";  // hc / 2.75 keV: 2.75 A
-    ASSERT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+    ASSERT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
     EXPECT_NE(out.find("lambda = 2.75 A (4.508516306661828 keV)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("d = 2.75 +/- 0.00042 A"), std::string::npos) << out;
 
-    hv::cli::PressureRequest e{"NaCl", "25", "", {"200:4.508516306661828"}, true};
+    hv::rows::PressureRequest e{"NaCl", "25", "", {"200:4.508516306661828"}, true};
     e.energyDispersive = true;
     e.twoThetaFixed = "60";
-    ASSERT_EQ(hv::cli::RunPressure(e, out, err), 0) << err;
+    ASSERT_EQ(hv::rows::RunPressure(e, out, err), 0) << err;
     const std::vector<std::string> lines = Lines(out);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "pattern,standard,t_c,n_peaks,d_used,sigma_d_used,a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,"
@@ -545,14 +545,14 @@ TEST(Commands, BadPositionArguments)
         {false, true, "", "", "10", "200", "write HKL:E or HKL:E:SIGMA"},
     };
     for (const Case& c : cases) {
-        hv::cli::PressureRequest q{"NaCl", "25", "", {c.peak}};
+        hv::rows::PressureRequest q{"NaCl", "25", "", {c.peak}};
         q.twoTheta = c.twoTheta;
         q.energyDispersive = c.energyDispersive;
         q.wavelength = c.wavelength;
         q.energy = c.energy;
         q.twoThetaFixed = c.fixed;
         std::string out, err;
-        EXPECT_EQ(hv::cli::RunPressure(q, out, err), 2) << c.why;
+        EXPECT_EQ(hv::rows::RunPressure(q, out, err), 2) << c.why;
         EXPECT_EQ(out, "");
         EXPECT_NE(err.find(c.why), std::string::npos) << err;
     }

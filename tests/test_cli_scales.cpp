@@ -2,7 +2,7 @@
 // the batch's scale column, pressure --volume and --scale all, spacing of a hexagonal cell,
 // and the standards' listing. Expected numbers come from the equations evaluated here.
 #include "calc_fixture.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "core/numbers.h"
 #include "rows/batch.h"
 #include "rows/csv.h"
@@ -71,7 +71,7 @@ double Number(const std::string& text)
 std::string VolumeCsv(const std::string& standard, const std::string& t, const std::string& v,
                       const std::string& sigmaV = "", const std::string& scale = "")
 {
-    hv::cli::PressureRequest q;
+    hv::rows::PressureRequest q;
     q.standard = standard;
     q.temperature = t;
     q.csv = true;
@@ -79,7 +79,7 @@ std::string VolumeCsv(const std::string& standard, const std::string& t, const s
     q.sigmaVolume = sigmaV;
     q.scale = scale;
     std::string out, err;
-    EXPECT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+    EXPECT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
     return out;
 }
 
@@ -157,30 +157,30 @@ TEST(Scales, ScaleAllListsEveryScaleOfTheMaterial)
             EXPECT_NE(Column(csv, k, "status"), "error") << lines[k + 1];
         }
         // The listing has one line per scale, each starting with its name.
-        hv::cli::PressureRequest q;
+        hv::rows::PressureRequest q;
         q.standard = c.standard;
         q.temperature = "25";
         q.volume = c.v;
         q.scale = "all";
         std::string out, err;
-        ASSERT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+        ASSERT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
         for (const std::string& name : c.scales) EXPECT_NE(out.find("\n" + name + " "), std::string::npos) << out;
     }
 }
 
 TEST(Scales, ListingNamesTheScaleUsed)
 {
-    hv::cli::PressureRequest q;
+    hv::rows::PressureRequest q;
     q.standard = "AU";
     q.temperature = "300K";
     q.peaks = {"111:2.2815", "200:1.9759"};
     std::string out, err;
-    ASSERT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+    ASSERT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
     EXPECT_EQ(out.rfind("Au:Fei2007 at 26.85 C, 2 peaks\n", 0), 0u) << out;
     // The built-in model's first line is what it always was.
     q.standard = "nacl";
     q.peaks = {"200:2.75"};
-    ASSERT_EQ(hv::cli::RunPressure(q, out, err), 0) << err;
+    ASSERT_EQ(hv::rows::RunPressure(q, out, err), 0) << err;
     EXPECT_EQ(out.rfind("NaCl at 26.85 C, 1 peak\n", 0), 0u) << out;
 }
 
@@ -197,7 +197,7 @@ TEST(Scales, BadVolumeArguments)
         {"", "", "", {}, "no peak given"},
     };
     for (const Case& c : cases) {
-        hv::cli::PressureRequest q;
+        hv::rows::PressureRequest q;
         q.standard = "Au";
         q.temperature = "25";
         q.volume = c.volume;
@@ -205,7 +205,7 @@ TEST(Scales, BadVolumeArguments)
         q.scale = c.scale;
         q.peaks = c.peaks;
         std::string out, err;
-        EXPECT_EQ(hv::cli::RunPressure(q, out, err), 2) << c.why;
+        EXPECT_EQ(hv::rows::RunPressure(q, out, err), 2) << c.why;
         EXPECT_EQ(err.rfind(c.why, 0), 0u) << err;
     }
 }

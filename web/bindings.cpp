@@ -2,7 +2,7 @@
 // core; this file converts arguments and packs results into JavaScript objects. web/api.js
 // builds window.hivarnisse over these functions.
 #include "rows/batch.h"
-#include "cli/commands.h"
+#include "rows/commands.h"
 #include "rows/csv.h"
 #include "rows/standards_table.h"
 #include "core/convert.h"
@@ -251,20 +251,20 @@ val Answer(int code, const std::string& out, const std::string& err)
 // peaks: a JavaScript array of "HKL:D[:SIGMA_D]".
 val PressureCommand(const std::string& standard, const std::string& temperature, val peaks, const std::string& sigmaT)
 {
-    hv::cli::PressureRequest q;
+    hv::rows::PressureRequest q;
     q.standard = standard;
     q.temperature = temperature;
     q.sigmaT = sigmaT;
     q.peaks = emscripten::vecFromJSArray<std::string>(peaks);
     std::string out, err;
-    const int code = hv::cli::RunPressure(q, out, err);
+    const int code = hv::rows::RunPressure(q, out, err);
     return Answer(code, out, err);
 }
 
 val SpacingCommand(const std::string& standard, const std::string& temperature, const std::string& pressure,
                    const std::string& wavelength, int maxN, bool csv)
 {
-    hv::cli::SpacingRequest q;
+    hv::rows::SpacingRequest q;
     q.standard = standard;
     q.temperature = temperature;
     q.pressure = pressure;
@@ -272,7 +272,7 @@ val SpacingCommand(const std::string& standard, const std::string& temperature, 
     q.maxN = maxN;
     q.csv = csv;
     std::string out, err;
-    const int code = hv::cli::RunSpacing(q, out, err);
+    const int code = hv::rows::RunSpacing(q, out, err);
     return Answer(code, out, err);
 }
 

@@ -1,4 +1,4 @@
-#include "cli/commands.h"
+#include "rows/commands.h"
 
 #include "rows/batch.h"
 #include "rows/fields.h"
@@ -15,10 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace hv::cli {
-
-// The rows every face writes alike.
-using namespace hv::rows;
+namespace hv::rows {
 
 namespace {
 
@@ -429,4 +426,4 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
     return 0;
 }
 
-}  // namespace hv::cli
+}  // namespace hv::rows

@@ -1,10 +1,11 @@
-// The pressure and spacing commands: arguments as typed in, the answer as text.
+// The pressure and spacing commands: arguments as typed in, the answer as text. The command
+// line and the page give the same answers from this one copy.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace hv::cli {
+namespace hv::rows {
 
 struct PressureRequest {
     std::string standard, temperature, sigmaT;  // sigmaT empty: not given
@@ -31,4 +32,4 @@ struct SpacingRequest {
 int RunPressure(const PressureRequest& request, std::string& out, std::string& err);
 int RunSpacing(const SpacingRequest& request, std::string& out, std::string& err);
 
-}  // namespace hv::cli
+}  // namespace hv::rows
