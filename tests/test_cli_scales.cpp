@@ -6,6 +6,7 @@
 #include "core/numbers.h"
 #include "rows/batch.h"
 #include "rows/csv.h"
+#include "rows/pattern_rows.h"
 #include "rows/standards_table.h"
 
 #include <gtest/gtest.h>
@@ -279,6 +280,26 @@ TEST(Scales, AnInputReadOnceIsSpooledForTheSecondPass)
         EXPECT_EQ(once, memory);
         EXPECT_EQ(a.exitCode, b.exitCode);
         EXPECT_EQ(a.error, b.error);
+    }
+}
+
+TEST(Scales, PatternRowsNameAPublishedScale)
+{
+    hv::pattern::Outcome o;
+    o.wavelength = 0.4133;
+    o.result.status = hv::Status::Ok;
+    o.result.a = 4;
+    o.result.vRatio = 0.9;
+    o.result.pressure = 12.345678901234567;
+    o.result.pGpa = 12.345679f;
+    struct Case { const char* typed; const char* row; };
+    for (const Case c : {Case{" au ", "f.xy,Au:Fei2007,25,0.4133,0,4,,0.9,12.345678901234567,,ok,\n"},
+                         Case{"Pt:holmes1989", "f.xy,Pt:Holmes1989,25,0.4133,0,4,,0.9,12.345678901234567,,ok,\n"},
+                         Case{"nacl", "f.xy,nacl,25,0.4133,0,4,,0.9,12.345679,,ok,\n"},
+                         Case{"Gold", "f.xy,Gold,25,0.4133,0,4,,0.9,12.345679,,ok,\n"}}) {
+        std::string out;
+        hv::rows::AppendPatternRow(out, "f.xy", c.typed, "25", o);
+        EXPECT_EQ(out, c.row);
     }
 }
 
