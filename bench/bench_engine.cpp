@@ -1,9 +1,11 @@
+#include "core/scales.h"
 #include "engine/clsKolvane.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -66,6 +68,40 @@ void BM_Debye(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Debye);
+
+// A published scale's pressure in double precision: Au:Fei2007 (Vinet and Mie-Grueneisen-
+// Debye), Au:Anderson1989 (third-order Birch-Murnaghan, linear in T), MgO:Speziale2001 (its
+// Debye temperature from the exponential integral). Arguments: the scale's row and V/V0 in
+// thousandths, at 1000 K.
+void BM_PublishedScale(benchmark::State& state)
+{
+    const hv::eos::Params& p = *hv::AllStandards()[static_cast<std::size_t>(state.range(0))].eos;
+    double v = p.v0 * static_cast<double>(state.range(1)) / 1000;
+    double t = 1000;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(v);
+        benchmark::DoNotOptimize(t);
+        double pressure = hv::eos::Pressure(p, v, t);
+        benchmark::DoNotOptimize(pressure);
+    }
+    state.SetLabel(std::string(hv::AllStandards()[static_cast<std::size_t>(state.range(0))].name));
+}
+BENCHMARK(BM_PublishedScale)
+    ->ArgNames({"row", "v_milli"})
+    ->Args({3, 1000})->Args({3, 800})->Args({4, 1000})->Args({4, 800})->Args({8, 800});
+
+// The inverse: the volume of 50 GPa at 1000 K on Au:Fei2007.
+void BM_PublishedVolumeAt(benchmark::State& state)
+{
+    const hv::eos::Params& p = *hv::AllStandards()[3].eos;
+    double pressure = 50, t = 1000;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pressure);
+        double v = hv::eos::VolumeAt(p, pressure, t);
+        benchmark::DoNotOptimize(v);
+    }
+}
+BENCHMARK(BM_PublishedVolumeAt);
 
 void BM_Gauleg10(benchmark::State& state)
 {

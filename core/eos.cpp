@@ -19,37 +19,35 @@ bool Positive(double x)
     return x > 0 && std::isfinite(x);
 }
 
-// Bernoulli numbers B_2 .. B_30 over (2j)!, for the small-x series of the Debye integral:
-// t/(e^t - 1) = 1 - t/2 + sum_j B_2j t^2j / (2j)!.
-double BernoulliOverFactorial(int j)
-{
-    // B_2j as exact fractions.
-    static constexpr double kNum[] = {1, -1, 1, -1, 5, -691, 7, -3617, 43867, -174611, 854513, -236364091,
-                                      8553103, -23749461029.0, 8615841276005.0};
-    static constexpr double kDen[] = {6, 30, 42, 30, 66, 2730, 6, 510, 798, 330, 138, 2730, 6, 870, 14322};
-    double factorial = 1;
-    for (int k = 2; k <= 2 * j; ++k) factorial *= k;
-    return kNum[j - 1] / kDen[j - 1] / factorial;
-}
+// Bernoulli numbers B_2 .. B_30 as exact fractions, for the small-x series of the Debye
+// integral: t/(e^t - 1) = 1 - t/2 + sum_j B_2j t^2j / (2j)!.
+constexpr double kBernoulliNum[] = {1, -1, 1, -1, 5, -691, 7, -3617, 43867, -174611, 854513, -236364091,
+                                    8553103, -23749461029.0, 8615841276005.0};
+constexpr double kBernoulliDen[] = {6, 30, 42, 30, 66, 2730, 6, 510, 798, 330, 138, 2730, 6, 870, 14322};
 
+// B_2j / (2j)! for j = 1 .. 15.
 struct SeriesCoefficients {
-    double c[15];
-    SeriesCoefficients()
+    double c[15] = {};
+    constexpr SeriesCoefficients()
     {
-        for (int j = 1; j <= 15; ++j) c[j - 1] = BernoulliOverFactorial(j);
+        double factorial = 1;
+        for (int j = 1; j <= 15; ++j) {
+            factorial *= (2 * j - 1) * (2 * j);
+            c[j - 1] = kBernoulliNum[j - 1] / kBernoulliDen[j - 1] / factorial;
+        }
     }
 };
+constexpr SeriesCoefficients kSeries;
 
 // D3(x) / x^3, kept finite as x -> 0 (1/3 - x/8 + ...), where theta underflows under extreme
 // expansion.
 double DebyeRatio(double x)
 {
     if (x > 2) return DebyeIntegral3(x) / (x * x * x);
-    static const SeriesCoefficients series;
     const double x2 = x * x;
     double sum = 0, power = x2;
     for (int j = 1; j <= 15; ++j) {
-        sum += series.c[j - 1] * power / (2 * j + 3);
+        sum += kSeries.c[j - 1] * power / (2 * j + 3);
         power *= x2;
     }
     return 1.0 / 3 - x / 8 + sum;
@@ -228,12 +226,11 @@ double DebyeIntegral3(double x)
     if (x == 0) return 0;
     if (x <= 2) {
         // x^3/3 - x^4/8 + sum_j B_2j/(2j)! x^(2j+3)/(2j+3): the terms fall by (x/2pi)^2 at least.
-        static const SeriesCoefficients series;
         const double x2 = x * x;
         double sum = 0;
         double power = x2 * x2 * x;  // x^5
         for (int j = 1; j <= 15; ++j) {
-            sum += series.c[j - 1] * power / (2 * j + 3);
+            sum += kSeries.c[j - 1] * power / (2 * j + 3);
             power *= x2;
         }
         return x2 * x * (1.0 / 3 - x / 8) + sum;
@@ -308,74 +305,69 @@ double DebyeTemperature(const Params& p, double v)
 double VolumeAt(const Params& p, double pGpa, double tK)
 {
     if (!Valid(p) || !Positive(tK) || !Finite(pGpa)) return kNaN;
-    const auto excess = [&](double v) { return Pressure(p, v, tK) - pGpa; };
-    const auto modulus = [&](double v) { return BulkModulus(p, v, tK); };
+    struct Point {
+        double v, f, k;  // volume, P - pGpa, -V dP/dV
+    };
+    const auto at = [&](double v) {
+        const ThermalParts th = Thermals(p, v, tK);
+        return Point{v, IsothermPressure(p, v) + th.p - pGpa, IsothermModulus(p, v) + th.k};
+    };
 
-    // Walk from V0 in steps of a few per cent towards the pressure, on the branch where the
-    // pressure falls with volume. Where it stops falling, the branch turns: the pressure at
-    // the turn decides whether the branch reaches pGpa at all.
-    double lo = p.v0, flo = excess(lo);
-    if (!Finite(flo) || !(modulus(lo) > 0)) return kNaN;
-    if (flo == 0) return lo;
-    const double step = flo < 0 ? 0.97 : 1.03;  // below the pressure: compress
-    double hi = lo, fhi = flo;
+    // Damped Newton steps in ln V from V0 (dP/d ln V = -K), at most 10 % each, on the branch
+    // where the pressure falls with volume. Where it stops falling, the branch turns: the
+    // pressure at the turn decides whether the branch reaches pGpa at all.
+    Point cur = at(p.v0);
+    if (!Finite(cur.f) || !(cur.k > 0)) return kNaN;
+    Point lo{}, hi{};
     bool bracketed = false;
-    for (int i = 0; i < 400; ++i) {
-        const double v = hi * step;
-        const double f = excess(v);
-        const double k = modulus(v);
-        if (!Finite(f) || !Finite(k)) return kNaN;
-        if (!(k > 0)) {
-            // The turn lies between hi and v: find where the modulus vanishes by bisection.
-            double a = hi, b = v;
+    for (int i = 0; i < 2000 && !bracketed; ++i) {
+        if (cur.f == 0) return cur.v;
+        const double next = cur.v * std::fmin(std::fmax(std::exp(cur.f / cur.k), 0.9), 1 / 0.9);
+        if (std::fabs(next - cur.v) <= 2e-16 * cur.v) return next;
+        const Point np = at(next);
+        if (!Finite(np.f) || !Finite(np.k)) return kNaN;
+        if (!(np.k > 0)) {
+            // The turn lies between the two: where the modulus vanishes, by bisection.
+            double a = cur.v, b = next;
             for (int j = 0; j < 200 && std::fabs(b - a) > 1e-15 * a; ++j) {
                 const double m = 0.5 * (a + b);
-                (modulus(m) > 0 ? a : b) = m;
+                (at(m).k > 0 ? a : b) = m;
             }
-            const double fa = excess(a);
-            if (!Finite(fa) || (fa < 0) == (fhi < 0)) return kNaN;
-            lo = hi;
-            flo = fhi;
-            hi = a;
-            fhi = fa;
+            const Point turn = at(a);
+            if (!Finite(turn.f) || (turn.f < 0) == (cur.f < 0)) return kNaN;
+            lo = cur;
+            hi = turn;
             bracketed = true;
-            break;
-        }
-        if ((f < 0) != (fhi < 0) || f == 0) {
-            lo = hi;
-            flo = fhi;
-            hi = v;
-            fhi = f;
+        } else if ((np.f < 0) != (cur.f < 0) || np.f == 0) {
+            lo = cur;
+            hi = np;
             bracketed = true;
-            break;
+        } else {
+            cur = np;
         }
-        hi = v;
-        fhi = f;
     }
     if (!bracketed) return kNaN;
-    if (fhi == 0) return hi;
+    if (hi.f == 0) return hi.v;
 
-    // Newton in ln V, kept inside the bracket, bisection where Newton would leave it.
-    double a = lo, fa = flo, b = hi;
-    double v = 0.5 * (a + b);
+    // Newton inside the bracket, bisection where Newton would leave it.
+    double a = lo.v, fa = lo.f, b = hi.v;
+    Point x = std::fabs(lo.f) < std::fabs(hi.f) ? lo : hi;
     for (int i = 0; i < 200; ++i) {
-        const double f = excess(v);
-        if (!Finite(f)) return kNaN;
-        if (f == 0) return v;
-        if ((f < 0) == (fa < 0)) {
-            a = v;
-            fa = f;
-        } else {
-            b = v;
-        }
-        const double k = modulus(v);
-        double next = v * std::exp(f / k);  // dP/d ln V = -K
+        double next = x.v * std::exp(x.f / x.k);
         const double low = std::fmin(a, b), high = std::fmax(a, b);
-        if (!(k > 0) || !(next > low && next < high)) next = 0.5 * (a + b);
-        if (std::fabs(next - v) <= 2e-16 * v || std::fabs(b - a) <= 4e-16 * v) return next;
-        v = next;
+        if (!(x.k > 0) || !(next > low && next < high)) next = 0.5 * (a + b);
+        if (std::fabs(next - x.v) <= 2e-16 * x.v || std::fabs(b - a) <= 4e-16 * x.v) return next;
+        x = at(next);
+        if (!Finite(x.f)) return kNaN;
+        if (x.f == 0) return x.v;
+        if ((x.f < 0) == (fa < 0)) {
+            a = x.v;
+            fa = x.f;
+        } else {
+            b = x.v;
+        }
     }
-    return v;
+    return x.v;
 }
 
 }  // namespace hv::eos

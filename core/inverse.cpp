@@ -199,6 +199,10 @@ SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, 
         out.status = Status::Warning;
         out.message = RangeWarning(out.vRatio);
     }
+    if (const std::string phase = PhaseWarning(standard, pGpa, tCelsius); !phase.empty()) {
+        out.status = Status::Warning;
+        out.message += (out.message.empty() ? "" : "; ") + phase;
+    }
     AddRows(out, standard, maxN, wavelength);
     return out;
 }

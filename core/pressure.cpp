@@ -1,5 +1,6 @@
 #include "core/pressure.h"
 
+#include "core/cell.h"
 #include "core/eos.h"
 #include "core/numbers.h"
 #include "core/scales.h"
@@ -100,8 +101,39 @@ Result PublishedPressure(const Standard& standard, float tCelsius, double v)
 
 std::string NeedsCell(const Standard& standard)
 {
-    return std::string(standard.name) + " is hexagonal: its pressure needs a and c refined from the peaks, "
-                                        "or its cell volume";
+    return std::string(standard.name) + " is hexagonal: its pressure needs the cell refinement (a and c from "
+                                        "the peaks), or give its cell volume";
+}
+
+}  // namespace
+
+namespace {
+
+// A hexagonal standard: a and c refined from the peaks' 1/d^2, then the pressure of the
+// cell's volume with sigma_V from the refinement's covariance.
+Result FitHexagonal(const Standard& standard, float tCelsius, std::span<const Peak> peaks, double sigmaT)
+{
+    const int n = static_cast<int>(peaks.size());
+    std::vector<CellPeak> cell;
+    cell.reserve(peaks.size());
+    for (const Peak& p : peaks) {
+        if (p.reflection.latticeParameter) {
+            return Failed(std::string(standard.name) + " is hexagonal: give each peak's h k l, not lp", n);
+        }
+        cell.push_back({p.reflection.hkl, p.d, p.sigmaD});
+    }
+    const CellFit fit = RefineCell(CrystalSystem::Hexagonal, cell);
+    if (!fit.ok) return Failed(fit.why, n);
+    // Without sigma_V the pressure carries no sigma, as a cubic fit without sigma_a.
+    Result r = PressureOfVolume(standard, tCelsius, fit.volume, fit.sigmaV, std::isnan(fit.sigmaV) ? kNone : sigmaT);
+    r.peaks = n;
+    if (r.status == Status::Error) return r;
+    r.a = fit.a;
+    r.sigmaA = fit.sigmaA;
+    r.c = fit.c;
+    r.sigmaC = fit.sigmaC;
+    r.sigmaV = fit.sigmaV;
+    return r;
 }
 
 }  // namespace
@@ -321,7 +353,6 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
 {
     const int n = static_cast<int>(peaks.size());
     if (n == 0) return Failed("no peaks");
-    if (standard.lattice == Lattice::Hexagonal) return Failed(NeedsCell(standard), n);
     if (!std::isnan(sigmaT) && !(sigmaT >= 0 && std::isfinite(sigmaT))) {
         return Failed("sigma_t must be a number of kelvin, 0 or more", n);
     }
@@ -346,6 +377,7 @@ Result Fit(const Standard& standard, float tCelsius, std::span<const Peak> peaks
     if (withSigma != 0 && withSigma != n) {
         return Failed("give sigma_d for every peak of a pattern or for none", n);
     }
+    if (standard.lattice == Lattice::Hexagonal) return FitHexagonal(standard, tCelsius, peaks, sigmaT);
 
     // Means taken as offsets from the first peak: equal values come out exactly, so one peak
     // gives the window's lattice parameter to the bit.

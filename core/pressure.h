@@ -54,9 +54,14 @@ struct Result {
     double sigmaPGpa = kNone;
     double pressure = kNone;
     double volume = kNone;    // cell volume, angstrom^3 per conventional cell
+    double sigmaV = kNone;    // from a hexagonal cell's refinement
+    double c = kNone;         // hexagonal cells: refined c, angstrom
+    double sigmaC = kNone;
 };
 
-// Lattice parameter and pressure of one pattern from its peaks at tCelsius. With every
+// Lattice parameter and pressure of one pattern from its peaks at tCelsius. A hexagonal
+// standard's peaks give a and c by the cell refinement (core/cell.h), then the pressure of
+// the cell's volume (PressureOfVolume). For a cubic one: with every
 // sigmaD given the peaks are weighted by 1/sigma_a^2 and sigma_a is the larger of the
 // internal and external estimates; with none, the plain mean and the standard error of the
 // mean (none for one peak). One peak gives the window's number exactly. sigmaT, in kelvin,

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -299,11 +300,40 @@ TEST(Scales, PressureOfVolumeAndItsSigma)
     EXPECT_GT(b.sigmaPGpa, 0);
     EXPECT_EQ(hv::PressureOfVolume(nacl, 25, -1).status, Status::Error);
     EXPECT_EQ(hv::PressureOfVolume(re, 25, v, -0.1).status, Status::Error);
-    // A hexagonal standard's peaks need both a and c.
-    const hv::Peak peaks[] = {{{{1, 0, 1}, 2, false}, 2.1}};
-    const hv::Result fit = hv::Fit(re, 25, peaks);
-    EXPECT_EQ(fit.status, Status::Error);
-    EXPECT_NE(fit.message.find("a and c"), std::string::npos);
+    // A lattice parameter alone is no hexagonal cell.
+    EXPECT_NE(hv::PressureOfLattice(re, 25, 2.7).message.find("needs the cell refinement"), std::string::npos);
+}
+
+TEST(Scales, HexagonalPeaksGiveAAndC)
+{
+    // Re at 40 GPa and 500 K with c/a 1.6148: spacings from 1/d^2 = 4/3 (h^2+hk+k^2)/a^2 + l^2/c^2.
+    const hv::Standard& re = Find("Re:Ono2022");
+    const float t = 226.85f;
+    const hv::SpacingResult at = hv::SpacingsAt(re, t, 40);
+    ASSERT_EQ(at.status, Status::Ok) << at.message;
+    const auto d = [&](hv::Hkl h) {
+        return 1 / std::sqrt(4.0 / 3 * (h.h * h.h + h.h * h.k + h.k * h.k) / (at.a * at.a) + h.l * h.l / (at.c * at.c));
+    };
+    std::vector<hv::Peak> peaks;
+    for (const hv::Hkl h : {hv::Hkl{1, 0, 0}, {0, 0, 2}, {1, 0, 1}, {1, 0, 2}, {1, 1, 0}}) {
+        peaks.push_back({{h, 0, false}, d(h), 2e-4});
+    }
+    const hv::Result r = hv::Fit(re, t, peaks, 10);
+    ASSERT_EQ(r.status, Status::Ok) << r.message;
+    EXPECT_NEAR(r.pressure, 40, 1e-9);
+    EXPECT_NEAR(r.a, at.a, 1e-12);
+    EXPECT_NEAR(r.c, at.c, 1e-12);
+    EXPECT_EQ(r.peaks, 5);
+    // sigma_P is K/V sigma_V and dP/dT sigma_T in quadrature, sigma_V the refinement's.
+    const double tK = static_cast<double>(t) + 273.15, v = r.volume;
+    const double expected = std::hypot(eos::BulkModulus(*re.eos, v, tK) / v * r.sigmaV, eos::ThermalSlope(*re.eos, v, tK) * 10);
+    EXPECT_GT(r.sigmaV, 0);
+    EXPECT_NEAR(r.sigmaPGpa, expected, 1e-12 * expected);
+    // Refused: lp, and reflections that leave c open.
+    peaks[0].reflection = {{1, 0, 0}, 1, true};
+    EXPECT_NE(hv::Fit(re, t, peaks).message.find("not lp"), std::string::npos);
+    const hv::Peak flat[] = {{{{1, 0, 0}, 0, false}, d({1, 0, 0})}, {{{1, 1, 0}, 0, false}, d({1, 1, 0})}};
+    EXPECT_EQ(hv::Fit(re, t, flat).status, Status::Error);
 }
 
 TEST(Scales, SpacingsFarOutsideAnyRangeAreErrors)
@@ -350,8 +380,11 @@ TEST(Scales, PhaseWarnings)
     }
     // Through the fit: the built-in NaCl at a 40 GPa cell warns; the inverse warns too.
     const hv::Standard& nacl = Find("NaCl");
-    const hv::SpacingResult at40 = hv::SpacingsAt(Find("NaCl:Matsui2012"), 25, 40);
-    EXPECT_EQ(at40.status, Status::Warning);
+    for (const char* name : {"NaCl", "NaCl:Matsui2012"}) {
+        const hv::SpacingResult at40 = hv::SpacingsAt(Find(name), 25, 40);
+        EXPECT_EQ(at40.status, Status::Warning) << name;
+        EXPECT_NE(at40.message.find("use NaCl-B2"), std::string::npos) << at40.message;
+    }
     const hv::Result r = hv::PressureOfLattice(nacl, 25, 4.75);
     EXPECT_GT(r.pGpa, 30);
     EXPECT_EQ(r.status, Status::Warning);

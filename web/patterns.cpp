@@ -1,4 +1,4 @@
-// Integrated patterns in the page: the pattern library reads and fits, cli/pattern_rows writes
+// Integrated patterns in the page: the pattern library reads and fits, rows/pattern_rows writes
 // the rows and peaks of "hivarnisse-calc pattern" byte for byte; this file converts.
 #include "rows/batch.h"
 #include "rows/pattern_rows.h"
