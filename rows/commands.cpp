@@ -154,6 +154,11 @@ void AppendAnswer(std::string& out, const Standard& standard, const Result& r)
 {
     if (r.status == Status::Error) return;
     if (!std::isnan(r.a)) out += "a      = " + PlusMinus(r.a, r.sigmaA, 7) + " A\n";
+    // A hexagonal cell's c and volume, refined with a; cubic listings stay as they were.
+    if (!std::isnan(r.c)) {
+        out += "c      = " + PlusMinus(r.c, r.sigmaC, 7) + " A\n";
+        out += "V      = " + Digits(r.volume, 7) + " A^3\n";
+    }
     out += "V/V0   = " + Digits(r.vRatio, 6) + "\n";
     out += "P      = " + PressureText(standard, r) + " GPa\n";
     if (r.status == Status::Warning) out += "warning: " + r.message + "\n";

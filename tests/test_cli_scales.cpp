@@ -337,6 +337,11 @@ TEST_F(ScalesCalcTest, SpacingOfRheniumGivesAAndC)
     // That volume is the one of 50 GPa.
     const Outcome back = Calc("pressure --standard Re --temperature 25 --csv --volume " + hv::Shortest(v));
     EXPECT_NEAR(Number(Column(back.out, 0, "p_gpa")), 50, 1e-3);
+    // Those spacings, measured, give a, c and 50 GPa back.
+    const Outcome fit = Calc("pressure --standard Re --temperature 25 100:2.305355:0.0003 002:2.1492944:0.0003 "
+                             "101:2.0316243:0.0003");
+    EXPECT_NE(fit.out.find("\nc      = 4.298589 +/- "), std::string::npos) << fit.out;
+    EXPECT_NE(fit.out.find("\nP      = 50 +/- "), std::string::npos) << fit.out;
     // Its reflections in CSV, n empty: a hexagonal cell has no h^2+k^2+l^2 order.
     const Outcome csv = Calc("spacing --standard re --temperature 25 --pressure 50 --csv");
     EXPECT_EQ(csv.out.rfind("hkl,n,d\n100,,2.305355\n002,,", 0), 0u) << csv.out;
