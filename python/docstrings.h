@@ -174,6 +174,10 @@ Returns a dict:
   'two_theta'  2-theta in degrees at the wavelength (angstrom), only when one is given; NaN
                where the reflection cannot occur
   'a', 'v_ratio'       the lattice parameter and V/V0
+  'volume'             the cell volume in angstrom^3 (conventional cell)
+  'c'                  a hexagonal standard's c (Re), whose reflections are listed by
+                       falling d down to the spacing a cubic cell of that volume reaches at
+                       h^2+k^2+l^2 = max_n, with 'n' 0
   'status', 'message'  'ok', or 'warning' with the reason when V/V0 lies outside 0.5-1.5
 
 A pressure the model cannot reach at that temperature, a reflection the standard lacks or an
@@ -184,6 +188,9 @@ unknown standard raises ValueError with the reason.
 (array(['111', '200', '220'], dtype='<U3'), array([3.0093, 2.6061, 1.8428]), array([ 7.875,  9.096, 12.877]))
 >>> hivarnisse.spacing("CsCl", 25, 5, hkl="110")["d"].round(4)
 array([2.7427])
+>>> s = hivarnisse.spacing("Re", 25, 50, max_n=4)
+>>> s["hkl"], round(s["c"] / s["a"], 4)
+(array(['100', '002', '101', '102'], dtype='<U3'), 1.6148)
 )";
 
 constexpr const char* kKolvane = R"(Kolvane(istd, tcel, vdiff) -> (p_kbar, ierr)
