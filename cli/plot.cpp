@@ -166,6 +166,25 @@ std::string Fitted(cairo_t* cr, std::string text, double width)
     return text + "…";
 }
 
+// The text in lines of at most width, broken at blanks; the last of maxLines cut to fit.
+std::vector<std::string> Wrapped(cairo_t* cr, const std::string& text, double width, std::size_t maxLines)
+{
+    std::vector<std::string> lines;
+    std::string rest = text;
+    while (!rest.empty() && lines.size() + 1 < maxLines && TextWidth(cr, rest) > width) {
+        std::size_t cut = std::string::npos;
+        for (std::size_t at = rest.find(' '); at != std::string::npos; at = rest.find(' ', at + 1)) {
+            if (TextWidth(cr, rest.substr(0, at)) > width) break;
+            cut = at;
+        }
+        if (cut == std::string::npos || cut == 0) break;
+        lines.push_back(rest.substr(0, cut));
+        rest = rest.substr(cut + 1);
+    }
+    lines.push_back(Fitted(cr, rest, width));
+    return lines;
+}
+
 void Font(cairo_t* cr, double size, bool bold = false)
 {
     cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL, bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
@@ -188,8 +207,10 @@ void Frame(cairo_t* cr, double left, double top, double right, double bottom)
 }
 
 // Tick marks and labels of a horizontal axis at y (labels below when labelled).
-void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false)
+void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, bool whole = false,
+            double labelY = kNone)
 {
+    if (std::isnan(labelY)) labelY = bottom + 17;
     Ticks t = NiceTicks(x.lo, x.hi, 8);
     if (whole && t.step < 1) {  // counts: no tick between two files
         t.step = 1;
@@ -206,7 +227,7 @@ void XTicks(cairo_t* cr, const Axis& x, double top, double bottom, bool labels, 
         Line(cr, px, top, px, bottom);
         SetColour(cr, kInk);
         Line(cr, px, bottom, px, bottom - 5);
-        if (labels) Text(cr, px, bottom + 17, TickText(v, t), Align::Centre);
+        if (labels) Text(cr, px, labelY, TickText(v, t), Align::Centre);
     }
 }
 
@@ -286,7 +307,7 @@ std::string PressureText(const Result& r)
     return "P = " + Rounded(p, decimals) + " ± " + Rounded(r.sigmaPGpa, decimals) + " GPa";
 }
 
-void LegendEntry(cairo_t* cr, double x, double y, const char* text, Colour c, bool dashed, bool tick)
+void LegendEntry(cairo_t* cr, double x, double y, const std::string& text, Colour c, bool dashed, bool tick)
 {
     SetColour(cr, c);
     cairo_set_line_width(cr, tick ? 2 : 1.5);
@@ -317,31 +338,89 @@ std::string_view PlotExtension(PlotFormat format)
     return format == PlotFormat::Svg ? ".svg" : ".png";
 }
 
+FitLayers ChooseLayers(const pattern::Pattern& pattern, const pattern::Outcome& outcome)
+{
+    const std::vector<double>& xs = pattern.x;
+    const std::size_t n = xs.size();
+    FitLayers l;
+    l.curve.assign(n, kNone);
+    l.background.assign(n, kNone);
+    l.residual.assign(n, kNone);
+    if (outcome.result.status == Status::Error || n == 0) return l;
+    const double xLo = std::min(xs.front(), xs.back()), xHi = std::max(xs.front(), xs.back());
+    for (const pattern::PeakRow& p : outcome.peaks) {
+        const double pos = std::isfinite(p.predicted) ? p.predicted : p.position;
+        if (!std::isfinite(pos) || pos < xLo || pos > xHi) continue;
+        l.reflections = true;
+        (p.used ? l.used : l.leftOut) = true;
+    }
+    // Each run of fitted points is one fitted window; it stays when a used reflection's
+    // fitted position lies in it.
+    const std::size_t m = std::min({n, outcome.curve.size(), pattern.intensity.size()});
+    for (std::size_t i = 0; i < m;) {
+        if (!std::isfinite(outcome.curve[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < m && std::isfinite(outcome.curve[j])) ++j;
+        const double lo = std::min(xs[i], xs[j - 1]), hi = std::max(xs[i], xs[j - 1]);
+        const bool holdsUsed = std::any_of(outcome.peaks.begin(), outcome.peaks.end(), [&](const pattern::PeakRow& p) {
+            return p.used && p.position >= lo && p.position <= hi;
+        });
+        for (std::size_t k = i; holdsUsed && k < j; ++k) {
+            l.curve[k] = outcome.curve[k];
+            if (k < outcome.background.size()) l.background[k] = outcome.background[k];
+            l.residual[k] = pattern.intensity[k] - outcome.curve[k];
+            l.fit = true;
+            l.residualPanel = l.residualPanel || std::isfinite(l.residual[k]);
+        }
+        i = j;
+    }
+    return l;
+}
+
+std::vector<double> SpreadLabels(std::span<const double> at, double pitch, double lo, double hi)
+{
+    std::vector<double> out(at.begin(), at.end());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = std::max(out[i], i ? out[i - 1] + pitch : lo);
+    }
+    for (std::size_t i = out.size(); i-- > 0;) {
+        out[i] = std::min(out[i], i + 1 < out.size() ? out[i + 1] - pitch : hi);
+    }
+    // More labels than fit: they start at lo and overlap rather than leave the plot.
+    for (double& v : out) v = std::max(v, lo);
+    return out;
+}
+
 std::string DrawFit(const std::string& path, PlotFormat format, const pattern::Pattern& pattern,
                     const pattern::Outcome& outcome, const FitCaption& caption)
 {
     constexpr int kWidth = 1000, kHeight = 700;
-    constexpr double left = 84, right = kWidth - 24, top = 72;
+    constexpr double left = 84, right = kWidth - 24;
     constexpr double bandHeight = 52, residualHeight = 120, bottomMargin = 58;
-    constexpr double residualBottom = kHeight - bottomMargin, residualTop = residualBottom - residualHeight;
-    constexpr double bandBottom = residualTop - 8, bandTop = bandBottom - bandHeight;
-    constexpr double mainBottom = bandTop;
+    constexpr double axisBottom = kHeight - bottomMargin;
 
     Canvas canvas(path, format, kWidth, kHeight);
     cairo_t* cr = canvas.cr();
     const Result& r = outcome.result;
+    const FitLayers layers = ChooseLayers(pattern, outcome);
 
-    // Title: the file, then standard, temperature and pressure.
+    // Title: the file, then standard, temperature and pressure, or why there is none.
     Font(cr, 17, true);
     SetColour(cr, kInk);
     Text(cr, left, 28, Fitted(cr, std::string(caption.file), right - left));
     Font(cr, 14);
     const std::string conditions = std::string(caption.standard) + ", T = " + Shortest(caption.tCelsius) + " °C";
+    double top = 72;
     if (r.status == Status::Error) {
         Text(cr, left, 52, conditions + ", ");
         SetColour(cr, kError);
         const double at = left + TextWidth(cr, conditions + ", ");
-        Text(cr, at, 52, Fitted(cr, "no pressure: " + r.message, right - at));
+        const std::vector<std::string> why = Wrapped(cr, "no pressure: " + r.message, right - at, 2);
+        for (std::size_t i = 0; i < why.size(); ++i) Text(cr, at, 52 + 18 * static_cast<double>(i), why[i]);
+        top += 18 * static_cast<double>(why.size() - 1);
     } else {
         const auto used = std::count_if(outcome.peaks.begin(), outcome.peaks.end(),
                                         [](const pattern::PeakRow& p) { return p.used; });
@@ -355,9 +434,16 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
         }
     }
 
+    // Panels from the bottom up: the residual when there is one, the reflections' band when
+    // there are ticks, the main panel above; the x labels under the lowest.
+    const double residualTop = axisBottom - residualHeight;
+    const double bandBottom = layers.residualPanel ? residualTop - 8 : axisBottom - 22;
+    const double bandTop = layers.reflections ? bandBottom - bandHeight : bandBottom;
+    const double mainBottom = layers.reflections || layers.residualPanel ? bandTop : axisBottom;
+
     const std::vector<double>& xs = pattern.x;
     if (xs.empty()) {
-        Frame(cr, left, top, right, residualBottom);
+        Frame(cr, left, top, right, axisBottom);
         return canvas.Finish();
     }
     double xLo = std::min(xs.front(), xs.back()), xHi = std::max(xs.front(), xs.back());
@@ -365,7 +451,7 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     const Axis x{xLo, xHi, left, right};
 
     double yLo = INFINITY, yHi = -INFINITY;
-    for (const std::vector<double>* v : {&pattern.intensity, &outcome.curve, &outcome.background}) {
+    for (const std::vector<double>* v : {&pattern.intensity, &layers.curve, &layers.background}) {
         for (double value : *v) {
             if (!std::isfinite(value)) continue;
             yLo = std::min(yLo, value);
@@ -375,19 +461,9 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     Widen(yLo, yHi, 0.05);
     const Axis y{yLo, yHi, mainBottom, top};
 
-    // Residual: data minus the fitted profile where there is one.
-    std::vector<double> residual(xs.size(), kNone);
-    double rMax = 0;
-    for (std::size_t i = 0; i < xs.size() && i < outcome.curve.size() && i < pattern.intensity.size(); ++i) {
-        if (!std::isfinite(outcome.curve[i])) continue;
-        residual[i] = pattern.intensity[i] - outcome.curve[i];
-        if (std::isfinite(residual[i])) rMax = std::max(rMax, std::abs(residual[i]));
-    }
-    if (!(rMax > 0)) rMax = 1;
-    const Axis yr{-rMax * 1.1, rMax * 1.1, residualBottom, residualTop};
-
     // Main panel.
-    XTicks(cr, x, top, mainBottom, false);
+    // Without a residual panel the x labels go under the main panel, below the band if any.
+    XTicks(cr, x, top, mainBottom, !layers.residualPanel, false, (layers.reflections ? bandBottom : mainBottom) + 17);
     YTicks(cr, y, left, right, 6);
     cairo_save(cr);
     cairo_rectangle(cr, left, top, right - left, mainBottom - top);
@@ -400,11 +476,11 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     const double dash[] = {5, 3};
     cairo_set_dash(cr, dash, 2, 0);
     cairo_set_line_width(cr, 1.2);
-    Curve(cr, x, y, xs, outcome.background);
+    Curve(cr, x, y, xs, layers.background);
     cairo_set_dash(cr, nullptr, 0, 0);
     SetColour(cr, kFitColour);
     cairo_set_line_width(cr, 1.6);
-    Curve(cr, x, y, xs, outcome.curve);
+    Curve(cr, x, y, xs, layers.curve);
     cairo_restore(cr);
     Frame(cr, left, top, right, mainBottom);
     Font(cr, 13);
@@ -412,27 +488,36 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     VerticalText(cr, 22, (top + mainBottom) / 2, "intensity");
 
     // Reflections: a tick each, its hkl below it read upwards; labels that would touch are
-    // moved right along a thin leader.
+    // moved along a thin leader, and kept inside the plot.
     Font(cr, 11);
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);
-    const double labelPitch = fe.ascent + 2;
-    double lastLabel = -INFINITY;
     struct Tick {
         double px;
         const pattern::PeakRow* peak;
     };
     std::vector<Tick> ticks;
     for (const pattern::PeakRow& p : outcome.peaks) {
+        if (!layers.reflections) break;
         // Where the lattice puts it: a spoiled reflection's fitted position may lie off it.
         const double pos = std::isfinite(p.predicted) ? p.predicted : p.position;
         if (!std::isfinite(pos) || pos < xLo || pos > xHi) continue;
         ticks.push_back({x(pos), &p});
     }
     std::sort(ticks.begin(), ticks.end(), [](const Tick& a, const Tick& b) { return a.px < b.px; });
+    // More labels than the band holds: only the used reflections are named.
+    const double pitch = fe.ascent + 2, labelLo = left + fe.ascent / 2 + 2, labelHi = right - fe.ascent / 2 - 2;
+    const bool crowded = static_cast<double>(ticks.size()) * pitch > labelHi - labelLo;
+    std::vector<double> at, named;
     for (const Tick& t : ticks) {
+        at.push_back(std::round(t.px) + 0.5);
+        if (!crowded || t.peak->used) named.push_back(at.back());
+    }
+    const std::vector<double> labels = SpreadLabels(named, pitch, labelLo, labelHi);
+    for (std::size_t i = 0, k = 0; i < ticks.size(); ++i) {
+        const Tick& t = ticks[i];
         const Colour c = t.peak->used ? kUsed : kLeftOut;
-        const double px = std::round(t.px) + 0.5;
+        const double px = at[i];
         SetColour(cr, c);
         cairo_set_line_width(cr, 2);
         if (!t.peak->used) {
@@ -441,9 +526,9 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
         }
         Line(cr, px, bandTop + 2, px, bandTop + 16);
         cairo_set_dash(cr, nullptr, 0, 0);
-        const double lx = std::max(px, lastLabel + labelPitch);
-        lastLabel = lx;
-        if (lx - px > 0.5) {
+        if (crowded && !t.peak->used) continue;
+        const double lx = labels[k++];
+        if (std::abs(lx - px) > 0.5) {
             cairo_set_line_width(cr, 0.6);
             Line(cr, px, bandTop + 16, lx, bandTop + 21);
         }
@@ -456,40 +541,63 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     }
 
     // Residual panel, the x axis below it.
-    XTicks(cr, x, residualTop, residualBottom, true);
-    YTicks(cr, yr, left, right, 3);
-    cairo_save(cr);
-    cairo_rectangle(cr, left, residualTop, right - left, residualBottom - residualTop);
-    cairo_clip(cr);
-    SetColour(cr, kInk, 0.5);
-    cairo_set_line_width(cr, 1);
-    Line(cr, left, std::round(yr(0)) + 0.5, right, std::round(yr(0)) + 0.5);
-    SetColour(cr, kFitColour, 0.9);
-    Curve(cr, x, yr, xs, residual);
-    cairo_restore(cr);
-    Frame(cr, left, residualTop, right, residualBottom);
+    if (layers.residualPanel) {
+        double rMax = 0;
+        for (double v : layers.residual) {
+            if (std::isfinite(v)) rMax = std::max(rMax, std::abs(v));
+        }
+        if (!(rMax > 0)) rMax = 1;
+        const Axis yr{-rMax * 1.1, rMax * 1.1, axisBottom, residualTop};
+        XTicks(cr, x, residualTop, axisBottom, true);
+        YTicks(cr, yr, left, right, 3);
+        cairo_save(cr);
+        cairo_rectangle(cr, left, residualTop, right - left, axisBottom - residualTop);
+        cairo_clip(cr);
+        SetColour(cr, kInk, 0.5);
+        cairo_set_line_width(cr, 1);
+        Line(cr, left, std::round(yr(0)) + 0.5, right, std::round(yr(0)) + 0.5);
+        SetColour(cr, kFitColour, 0.9);
+        Curve(cr, x, yr, xs, layers.residual);
+        cairo_restore(cr);
+        Frame(cr, left, residualTop, right, axisBottom);
+        Font(cr, 13);
+        SetColour(cr, kInk);
+        VerticalText(cr, 22, (residualTop + axisBottom) / 2, "residual");
+    }
     Font(cr, 13);
     SetColour(cr, kInk);
-    VerticalText(cr, 22, (residualTop + residualBottom) / 2, "residual");
     Text(cr, (left + right) / 2, kHeight - 12, AxisLabel(outcome.unit), Align::Centre);
 
-    // Legend at the top of the main panel: on the right unless the data reach higher under it
-    // than on the left or in the middle.
+    // The legend names what is drawn, at the top of the main panel: on the right unless the
+    // data reach higher under it than on the left or in the middle.
+    struct Entry {
+        const char* text;
+        Colour colour;
+        bool dashed, tick;
+    };
+    std::vector<Entry> entries{{"data", kData, false, false}};
+    if (layers.fit) {
+        entries.push_back({"fit", kFitColour, false, false});
+        entries.push_back({"background", kBackground, true, false});
+    }
+    if (layers.used) entries.push_back({"used", kUsed, false, true});
+    if (layers.leftOut) entries.push_back({"left out", kLeftOut, true, true});
     Font(cr, 12);
-    constexpr double legendWidth = 150, legendHeight = 5 * 18 + 10;
+    constexpr double legendWidth = 150;
+    const double legendHeight = static_cast<double>(entries.size()) * 18 + 10;
     const double ly = top + 10;
     double lx = right - legendWidth - 10, clearest = -INFINITY;
-    for (const double at : {right - legendWidth - 10, left + 10, (left + right - legendWidth) / 2}) {
+    for (const double from : {right - legendWidth - 10, left + 10, (left + right - legendWidth) / 2}) {
         double highest = INFINITY;  // the data's smallest device y under the box
         for (std::size_t i = 0; i < xs.size() && i < pattern.intensity.size(); ++i) {
             const double px = x(xs[i]);
-            if (px >= at && px <= at + legendWidth && std::isfinite(pattern.intensity[i])) {
+            if (px >= from && px <= from + legendWidth && std::isfinite(pattern.intensity[i])) {
                 highest = std::min(highest, y(pattern.intensity[i]));
             }
         }
         if (highest > clearest) {
             clearest = highest;
-            lx = at;
+            lx = from;
         }
         if (highest > ly + legendHeight + 4) break;  // clear of the data: take it
     }
@@ -499,26 +607,43 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
     SetColour(cr, kGrid);
     cairo_set_line_width(cr, 1);
     cairo_stroke(cr);
-    LegendEntry(cr, lx + 10, ly + 20, "data", kData, false, false);
-    LegendEntry(cr, lx + 10, ly + 38, "fit", kFitColour, false, false);
-    LegendEntry(cr, lx + 10, ly + 56, "background", kBackground, true, false);
-    LegendEntry(cr, lx + 10, ly + 74, "used", kUsed, false, true);
-    LegendEntry(cr, lx + 10, ly + 92, "left out", kLeftOut, true, true);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        LegendEntry(cr, lx + 10, ly + 20 + 18 * static_cast<double>(i), e.text, e.colour, e.dashed, e.tick);
+    }
     return canvas.Finish();
 }
 
 std::string DrawSeries(const std::string& path, PlotFormat format, std::span<const SeriesPoint> points)
 {
-    constexpr int kWidth = 1000, kHeight = 500;
-    constexpr double left = 84, right = kWidth - 24, top = 60, bottom = kHeight - 58;
+    constexpr int kWidth = 1000;
+    constexpr double left = 84, right = kWidth - 24, top = 60, plotHeight = 382;
+    constexpr std::size_t kMaxLabels = 60;  // beyond this, the points' numbers
+    const bool labelled = points.size() <= kMaxLabels &&
+                          std::any_of(points.begin(), points.end(), [](const SeriesPoint& p) { return !p.label.empty(); });
+
+    // Room under the plot for the longest label read upwards, within reason.
+    double labelRoom = 0;
+    if (labelled) {
+        cairo_surface_t* probe = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+        cairo_t* pc = cairo_create(probe);
+        Font(pc, 11);
+        for (const SeriesPoint& p : points) labelRoom = std::max(labelRoom, TextWidth(pc, p.label));
+        cairo_destroy(pc);
+        cairo_surface_destroy(probe);
+        labelRoom = std::min(labelRoom, 180.0);
+    }
+    const double bottom = top + plotHeight;
+    const int kHeight = static_cast<int>(bottom + (labelled ? labelRoom + 36 : 58));
     Canvas canvas(path, format, kWidth, kHeight);
     cairo_t* cr = canvas.cr();
 
-    std::size_t computed = 0;
+    std::size_t computed = 0, flagged = 0;
     double lo = INFINITY, hi = -INFINITY;
     for (const SeriesPoint& p : points) {
         if (!std::isfinite(p.pGpa)) continue;
         ++computed;
+        flagged += p.flagged;
         const double s = std::isfinite(p.sigmaPGpa) ? p.sigmaPGpa : 0;
         lo = std::min(lo, p.pGpa - s);
         hi = std::max(hi, p.pGpa + s);
@@ -528,20 +653,22 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
     Text(cr, left, 28, "Pressure of " + std::to_string(points.size()) + (points.size() == 1 ? " pattern" : " patterns"));
     Font(cr, 14);
     const std::size_t missing = points.size() - computed;
-    Text(cr, left, 48, std::to_string(computed) + " computed" +
-                           (missing ? ", " + std::to_string(missing) + " without a pressure (crosses on the axis)" : "") +
-                           "; error bars ± 1 σ");
+    std::string summary = std::to_string(computed) + " computed";
+    if (flagged) summary += ", " + std::to_string(flagged) + " flagged (ringed)";
+    if (missing) summary += ", " + std::to_string(missing) + " refused (crosses on the axis)";
+    Text(cr, left, 48, Fitted(cr, summary + "; error bars ± 1 σ", right - left));
 
     Widen(lo, hi, 0.08);
     const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
     const Axis x{0.5, n + 0.5, left, right};
     const Axis y{lo, hi, bottom, top};
-    XTicks(cr, x, top, bottom, true, true);
+    XTicks(cr, x, top, bottom, !labelled, true);
     YTicks(cr, y, left, right, 6);
     cairo_save(cr);
     cairo_rectangle(cr, left, top, right - left, bottom - top);
     cairo_clip(cr);
-    const double radius = points.size() > 200 ? 1.5 : 3;
+    const bool dense = points.size() > 200;
+    const double radius = dense ? 1.5 : 3;
     for (std::size_t i = 0; i < points.size(); ++i) {
         const SeriesPoint& p = points[i];
         const double px = x(static_cast<double>(i + 1));
@@ -549,7 +676,7 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
             // A cross on the axis where a file has no pressure.
             SetColour(cr, kError);
             cairo_set_line_width(cr, 1.2);
-            const double r = points.size() > 200 ? 2 : 4;
+            const double r = dense ? 2 : 4;
             Line(cr, px - r, bottom - 6 - r, px + r, bottom - 6 + r);
             Line(cr, px - r, bottom - 6 + r, px + r, bottom - 6 - r);
             continue;
@@ -559,7 +686,7 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
             cairo_set_line_width(cr, 1);
             const double y0 = y(p.pGpa - p.sigmaPGpa), y1 = y(p.pGpa + p.sigmaPGpa);
             Line(cr, px, y0, px, y1);
-            if (points.size() <= 200) {
+            if (!dense) {
                 Line(cr, px - 3, y0, px + 3, y0);
                 Line(cr, px - 3, y1, px + 3, y1);
             }
@@ -567,13 +694,36 @@ std::string DrawSeries(const std::string& path, PlotFormat format, std::span<con
         SetColour(cr, kInk);
         cairo_arc(cr, px, y(p.pGpa), radius, 0, 2 * M_PI);
         cairo_fill(cr);
+        if (p.flagged) {
+            SetColour(cr, kLeftOut);
+            cairo_set_line_width(cr, 1.5);
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, px, y(p.pGpa), radius + 4, 0, 2 * M_PI);
+            cairo_stroke(cr);
+        }
     }
     cairo_restore(cr);
     Frame(cr, left, top, right, bottom);
+    if (labelled) {
+        // Each point's label read upwards under it; a refused file's in the colour of its cross.
+        Font(cr, 11);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const SeriesPoint& p = points[i];
+            const std::string text = p.label.empty() ? std::to_string(i + 1) : Fitted(cr, p.label, labelRoom);
+            const double px = std::round(x(static_cast<double>(i + 1))) + 0.5;
+            SetColour(cr, !std::isfinite(p.pGpa) ? kError : p.flagged ? kLeftOut : kInk);
+            cairo_save(cr);
+            cairo_translate(cr, px + 4, bottom + 6 + TextWidth(cr, text));
+            cairo_rotate(cr, -M_PI / 2);
+            cairo_move_to(cr, 0, 0);
+            cairo_show_text(cr, text.c_str());
+            cairo_restore(cr);
+        }
+    }
     Font(cr, 13);
     SetColour(cr, kInk);
     VerticalText(cr, 22, (top + bottom) / 2, "P (GPa)");
-    Text(cr, (left + right) / 2, kHeight - 12, "pattern, in input order", Align::Centre);
+    if (!labelled) Text(cr, (left + right) / 2, kHeight - 12, "pattern, in input order", Align::Centre);
     return canvas.Finish();
 }
 

@@ -80,7 +80,7 @@ double EiDifference(double logRatio, double u, double u0)
 {
     double sum = logRatio;
     double tu = 1, tu0 = 1;
-    for (int k = 1; k < 400; ++k) {
+    for (int k = 1; k < 1000; ++k) {  // the terms peak near k = u, at most 600
         tu *= u / k;
         tu0 *= u0 / k;
         const double term = (tu - tu0) / k;
@@ -121,7 +121,7 @@ Grueneisen GrueneisenAt(const Params& p, double eta)
         const double u0 = p.q0 / p.q1;
         const double u = u0 * etaQ1;
         g.gamma = p.gamma0 * std::exp(u - u0);
-        if (u > 600) break;  // far beyond any compression the form was made for
+        if (u > 600) break;  // far beyond any expansion the form was made for
         const double lnRatio = -p.gamma0 / p.q1 * std::exp(-u0) * EiDifference(p.q1 * std::log(eta), u, u0);
         g.theta = p.theta0 * std::exp(lnRatio);
         g.dGammaDLnV = g.gamma * p.q0 * etaQ1;

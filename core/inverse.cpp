@@ -1,11 +1,13 @@
 #include "core/inverse.h"
 
+#include "core/cell.h"
 #include "core/eos.h"
 #include "core/numbers.h"
 #include "core/scales.h"
 #include "core/units.h"
 #include "engine/clsKolvane.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -74,8 +76,33 @@ std::string Ratio(double value)
     return buffer;
 }
 
+// A hexagonal cell's reflections: one per class of 6/mmm (h >= k >= 0, l >= 0), allowed by
+// the lattice, with d >= a / sqrt(maxN), by falling d (then falling h, rising l).
+void AddHexagonalRows(SpacingResult& out, const Standard& standard, int maxN, double wavelength)
+{
+    if (maxN < 1) return;
+    const double dMin = out.a / std::sqrt(static_cast<double>(std::min(maxN, kMaxSquareSum)));
+    const int hMax = static_cast<int>(out.a / dMin * 2 / std::sqrt(3.0)) + 1;
+    const int lMax = static_cast<int>(out.c / dMin) + 1;
+    for (int h = 0; h <= hMax; ++h) {
+        for (int k = 0; k <= h; ++k) {
+            for (int l = 0; l <= lMax; ++l) {
+                const Hkl hkl{h, k, l};
+                if (!Allowed(standard.lattice, hkl)) continue;
+                const double d = Spacing(CrystalSystem::Hexagonal, out.a, out.c, hkl);
+                if (!(d >= dMin)) continue;
+                out.rows.push_back({hkl, 0, d, TwoTheta(d, wavelength)});
+            }
+        }
+    }
+    std::stable_sort(out.rows.begin(), out.rows.end(), [](const SpacingRow& x, const SpacingRow& y) {
+        return x.d != y.d ? x.d > y.d : x.hkl.h != y.hkl.h ? x.hkl.h > y.hkl.h : x.hkl.l < y.hkl.l;
+    });
+}
+
 void AddRows(SpacingResult& out, const Standard& standard, int maxN, double wavelength)
 {
+    if (standard.lattice == Lattice::Hexagonal) return AddHexagonalRows(out, standard, maxN, wavelength);
     for (const Hkl& hkl : Reflections(standard, maxN)) {
         SpacingRow row;
         row.hkl = hkl;

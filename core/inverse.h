@@ -32,8 +32,9 @@ struct SpacingResult {
 // every reflection up to h^2+k^2+l^2 = maxN with its spacing and, for a wavelength in
 // angstrom, its 2-theta. A pressure the model cannot reach is an error; V/V0 outside 0.5-1.5
 // a warning. A published scale inverts its equation of state in double precision and, like
-// the fit, refuses V/V0 outside 0.3-2; a hexagonal standard gets a, c and V, and no rows
-// (its reflections' spacings need both a and c).
+// the fit, refuses V/V0 outside 0.3-2. A hexagonal standard gets a and c at its ambient c/a,
+// V, and a row per reflection class (h >= k >= 0, l >= 0; n is 0) with d >= a / sqrt(maxN),
+// by falling d.
 SpacingResult SpacingsAt(const Standard& standard, float tCelsius, double pGpa, int maxN = 20,
                          double wavelength = kNone);
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cstdlib>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -150,22 +152,35 @@ std::string Extension(std::string_view name)
     return dot == std::string_view::npos ? std::string() : Lower(name.substr(dot + 1));
 }
 
-// Fit2D's four header lines: title, x label, intensity label, the number of points.
-bool LooksChi(const std::vector<std::string_view>& lines)
+// Fit2D's four header lines: title, x label, intensity label, the number of points; at
+// `at`, after any comment lines another program put above them.
+bool LooksChiAt(const std::vector<std::string_view>& lines, std::size_t at)
 {
-    if (lines.size() < 5) return false;
+    if (lines.size() < at + 5) return false;
     std::string_view fields[2];
-    const std::string_view count = Trim(lines[3]);
+    const std::string_view count = Trim(lines[at + 3]);
     if (Split(count, fields, 2) != 1 || count.empty()) return false;
     for (char c : count) {
         if (!std::isdigit(static_cast<unsigned char>(c))) return false;
     }
-    return !NumericLine(lines[1]) && !NumericLine(lines[2]) && NumericLine(lines[4]);
+    return !NumericLine(lines[at + 1]) && !NumericLine(lines[at + 2]) && NumericLine(lines[at + 4]);
+}
+
+// Where Fit2D's header starts: after the leading "#" lines (the title itself may start
+// with "#", so each start among them is tried, first first); npos when it is no .chi.
+std::size_t ChiStart(const std::vector<std::string_view>& lines)
+{
+    std::size_t hashes = 0;
+    while (hashes < lines.size() && hashes < 200 && Trim(lines[hashes]).starts_with('#')) ++hashes;
+    for (std::size_t at = 0; at <= hashes; ++at) {
+        if (LooksChiAt(lines, at)) return at;
+    }
+    return std::string_view::npos;
 }
 
 // Told by content first: a GSAS BANK line, Fit2D's header, Topas' quote comments, the
 // hash comments of the common integration programs; by the extension second.
-Format Detect(const std::vector<std::string_view>& lines, std::string_view name)
+Format Detect(const std::vector<std::string_view>& lines, std::string_view name, std::size_t chiStart)
 {
     const std::size_t look = std::min<std::size_t>(lines.size(), 200);
     bool hash = false, quote = false;
@@ -176,7 +191,7 @@ Format Detect(const std::vector<std::string_view>& lines, std::string_view name)
         hash = hash || t.starts_with('#');
         quote = quote || t.starts_with('\'');
     }
-    if (LooksChi(lines)) return Format::Chi;
+    if (chiStart != std::string_view::npos) return Format::Chi;
     if (quote) return Format::Xye;
     if (hash) return Format::Xy;
     const std::string ext = Extension(name);
@@ -185,6 +200,25 @@ Format Detect(const std::vector<std::string_view>& lines, std::string_view name)
     if (ext == "fxye") return Format::Fxye;
     if (ext == "xye") return Format::Xye;
     return Format::Columns;
+}
+
+// The number a decimal text gives after moving its decimal point by `shift` places
+// (4.066e-11 and 10 give 4.066e-1): the double nearest the decimal value in the new unit,
+// which multiplying by a power of ten would miss (4.066e-11 * 1e10 is 0.40659999999999996).
+bool ShiftedDecimal(std::string_view text, int shift, double& value)
+{
+    std::string_view mantissa = text;
+    long long exponent = 0;
+    const std::size_t e = text.find_first_of("eE");
+    if (e != std::string_view::npos) {
+        mantissa = text.substr(0, e);
+        std::string_view x = text.substr(e + 1);
+        if (x.starts_with('+')) x.remove_prefix(1);
+        const auto [end, ec] = std::from_chars(x.data(), x.data() + x.size(), exponent);
+        if (ec != std::errc() || end != x.data() + x.size() || std::llabs(exponent) > 100000) return false;
+    }
+    std::string why;
+    return ParseNumber(std::string(mantissa) + "e" + std::to_string(exponent + shift), value, why);
 }
 
 // "Wavelength: 4.066e-11 m", "Calibrated wavelength = 0.413529": angstrom, or NaN where the
@@ -205,22 +239,23 @@ bool WavelengthOf(std::string_view comment, double& angstrom, std::string& why)
         return false;
     }
     const std::string unit = n >= 2 ? Lower(fields[1]) : std::string();
-    double scale = 1;
+    int shift = 0;  // powers of ten to angstrom
     if (unit.empty()) {
-        scale = value < 1e-6 ? 1e10 : 1;
+        shift = value < 1e-6 ? 10 : 0;
     } else if (unit == "m") {
-        scale = 1e10;
+        shift = 10;
     } else if (unit == "nm") {
-        scale = 10;
+        shift = 1;
     } else if (unit == "pm") {
-        scale = 0.01;
+        shift = -2;
     } else if (unit == "a" || unit == "\xc3\x85" || unit == "angstrom" || unit == "ang" || unit == "angstroms") {
-        scale = 1;
+        shift = 0;
     } else {
         why = "the wavelength's unit " + Quoted(fields[1]) + " is unknown (m, nm, pm or angstrom)";
         return false;
     }
-    const double a = value * scale;
+    double a = value;
+    if (shift != 0 && !ShiftedDecimal(fields[0], shift, a)) a = kNone;
     if (!std::isfinite(a) || !(a > 0)) {
         why = "the wavelength " + Quoted(rest) + " is out of range";
         return false;
@@ -258,20 +293,49 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     // Text only: binary junk, UTF-16 and the like stop here, at the line of the first bad byte.
+    const auto binary = [&](std::size_t line, unsigned char c) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02x", c);
+        return Failed(name, line, std::string("binary data (byte ") + hex + "), not a text pattern");
+    };
+    bool nul = false;
     {
         std::size_t line = 1;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
+        for (std::size_t i = 0; i < bytes.size() && !nul; ++i) {
             const auto c = static_cast<unsigned char>(bytes[i]);
             if (c == '\n') ++line;
             if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\v' && c != '\f') {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "0x%02x", c);
-                return Failed(name, line, std::string("binary data (byte ") + hex + "), not a text pattern");
+                if (c != 0) return binary(line, c);
+                nul = true;
             }
         }
     }
-    const std::vector<std::string_view> lines = Lines(bytes);
-    const Format format = Detect(lines, name);
+    // Fit2D pads its header fields with NUL bytes to a fixed length: NULs that only pad a
+    // line's end are taken as blanks, until the first row of two or more numbers.
+    std::vector<std::string_view> lines = Lines(bytes);
+    if (nul) {
+        bool data = false;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::string_view& line = lines[i];
+            std::size_t text = line.size();  // the end of the line without its padding
+            while (text > 0 && (line[text - 1] == '\0' || Blank(line[text - 1]))) --text;
+            const bool padded = line.find('\0', text) != std::string_view::npos;
+            for (std::size_t k = 0; k < line.size(); ++k) {
+                const auto c = static_cast<unsigned char>(line[k]);
+                const bool padding = k >= text && c == 0 && !data;
+                if (c < 0x20 && c != '\t' && c != '\v' && c != '\f' && !padding) return binary(i + 1, c);
+            }
+            if (padded) line = line.substr(0, text);
+            std::string_view fields[kMaxFields];
+            bool numeric = false;
+            if (!data && Fields(line, fields, numeric) >= 2 && numeric) {
+                if (padded) return binary(i + 1, 0);
+                data = true;
+            }
+        }
+    }
+    const std::size_t chiStart = ChiStart(lines);
+    const Format format = Detect(lines, name, chiStart);
 
     Pattern p;
     p.format = std::string(FormatName(format));
@@ -284,15 +348,22 @@ ReadOutcome ReadText(std::string_view bytes, std::string_view name)
     const char commentMark = format == Format::Xye ? '\'' : '#';
 
     if (format == Format::Chi) {
-        if (lines.size() < 4) return Failed(name, 0, "a Fit2D .chi file needs four header lines");
-        p.unit = ChiUnit(lines[1]);
+        // The header where the file has one; a file that only says .chi starts it on line 1.
+        const std::size_t at = chiStart == std::string_view::npos ? 0 : chiStart;
+        if (lines.size() < at + 4) return Failed(name, 0, "a Fit2D .chi file needs four header lines");
+        for (std::size_t i = 0; i < at; ++i) {  // comments above the header
+            double w = kNone;
+            if (!WavelengthOf(Trim(Trim(lines[i]).substr(1)), w, why)) return Failed(name, i + 1, why);
+            if (!std::isnan(w)) p.wavelength = w;
+        }
+        p.unit = ChiUnit(lines[at + 1]);
         double count = 0;
-        if (!ParseNumber(Trim(lines[3]), count, why) || count < 0 || count != std::floor(count)) {
-            return Failed(name, 4, "the number of points " + Quoted(Trim(lines[3])) + " is not a count");
+        if (!ParseNumber(Trim(lines[at + 3]), count, why) || count < 0 || count != std::floor(count)) {
+            return Failed(name, at + 4, "the number of points " + Quoted(Trim(lines[at + 3])) + " is not a count");
         }
         expected = static_cast<std::size_t>(std::min(count, 1e15));
         counted = true;
-        first = 4;
+        first = at + 4;
     }
     if (format == Format::Fxye) {
         p.unit = XUnit::TwoThetaDeg;

@@ -68,9 +68,11 @@ computed exactly as the window computes it.
 standard  "NaCl", "CsCl" or "KCl" (the built-in model), or NAME / NAME:SCALE of any standard
           that standards() lists ("Au", "au:anderson1989"), letter case ignored; anything
           else raises ValueError.
-t_c       temperature in degrees Celsius.
+t_c       temperature in degrees Celsius, or as text read as the command line reads it
+          ("25", "298.15K" in kelvin).
 hkl       the reflection: "200", "2 0 0", "2,0,0" (also "-2 0 0", "10,0,0"), or "lp" when d
-          is the lattice parameter itself; a string or an array of strings.
+          is the lattice parameter itself; a string, a whole number (200 is "200") or an
+          array of them.
 d         the measured spacing in angstrom.
 sigma_d   uncertainty of d in angstrom; None, or NaN where not known.
 sigma_t   uncertainty of the temperature in kelvin; None, or NaN where not known.
@@ -245,7 +247,7 @@ constexpr const char* kFitPattern = R"(fit_pattern(standard, t_c, x, intensity, 
 
 Finds the standard's reflections in one pattern and fits them, exactly as hivarnisse-calc
 pattern does: the same numbers as its row for the same pattern and options.
-
+t_c              temperature in degrees Celsius, or text as on the command line ("298.15K").
 standard         "NaCl", "CsCl" or "KCl", letter case ignored.
 t_c              temperature in degrees Celsius.
 x, intensity     one-dimensional arrays of the same length (20 points or more), x strictly
@@ -259,7 +261,7 @@ sigma_t          uncertainty of the temperature in kelvin, for sigma_p_gpa.
 pressure_guess   GPa: search the lattice near it; or pressure_range (lo, hi) in GPa.
                  Without either the search covers V/V0 0.5 to 1.1.
 x_range          (lo, hi) in x_unit: fit only reflections inside.
-reflections      fit only these: "200,220" or ["200", "220"].
+reflections      fit only these: "200,220", ["200", "220"] or [200, 220].
 
 Bad arguments raise ValueError. A pattern in which the standard cannot be found or fitted is
 no exception: the result has status 'error' and says why in message. The fit runs without

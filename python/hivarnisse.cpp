@@ -9,6 +9,7 @@
 #include "core/standards.h"
 #include "core/units.h"
 #include "engine/clsKolvane.h"
+#include "python/arguments.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -150,21 +151,25 @@ Reflections ReadReflections(const py::object& hkl, const hv::Standard& standard)
     if (arr.size() == 0) {
         arr = np.attr("empty")(arr.attr("shape"), "dtype"_a = "U1");
     } else if (kind == 'O') {
-        // Only strings: numbers are too easily meant as something else (2 is not 200).
+        // Strings, and whole numbers as their digits (200 is "200"); a float is too easily
+        // meant as something else.
         py::array flat = arr.attr("ravel")();
         for (py::handle item : flat) {
-            if (!PyUnicode_Check(item.ptr())) {
-                throw py::type_error("hkl must be a string or a sequence of strings (\"200\", \"2 0 0\", \"lp\"), "
-                                     "not " + py::str(py::type::handle_of(item).attr("__name__")).cast<std::string>());
+            if (!PyUnicode_Check(item.ptr()) && !hv::python::IsWholeNumber(item)) {
+                throw py::type_error("hkl must be a string, a whole number or a sequence of them (\"200\", 200, "
+                                     "\"2 0 0\", \"lp\"), not " +
+                                     py::str(py::type::handle_of(item).attr("__name__")).cast<std::string>());
             }
         }
+        arr = arr.attr("astype")("U");
+    } else if (kind == 'i' || kind == 'u') {
         arr = arr.attr("astype")("U");
     } else if (kind == 'U' && arr.dtype().attr("byteorder").cast<std::string>() == ">") {
         // The characters are read as native UCS4 below.
         arr = arr.attr("astype")(arr.dtype().attr("newbyteorder")("="));
     } else if (kind != 'U') {
-        throw py::type_error("hkl must be a string or a sequence of strings (\"200\", \"2 0 0\", \"lp\"), not an "
-                             "array of " + py::str(arr.dtype()).cast<std::string>());
+        throw py::type_error("hkl must be a string, a whole number or a sequence of them (\"200\", 200, \"2 0 0\", "
+                             "\"lp\"), not an array of " + py::str(arr.dtype()).cast<std::string>());
     }
     // Not ascontiguousarray: that would make a 0-d array 1-d.
     if (!(arr.flags() & py::array::c_style)) arr = arr.attr("copy")("C");
@@ -577,7 +582,7 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
     const bool measured = positions.unit != hv::XUnit::DAngstrom;
     const Reflections reflections = ReadReflections(hkl, standard);
     enum { T, H, D, SD, ST, G };
-    const Operands<6> ops = Broadcast<6>({AsDoubles(tC), reflections.index, positions.x, positions.sigma,
+    const Operands<6> ops = Broadcast<6>({AsDoubles(hv::python::TemperatureArg(tC)), reflections.index, positions.x, positions.sigma,
                                           AsOptionalDoubles(sigmaT), positions.geometry});
     const std::vector<py::ssize_t>& shape = ops.shape;
 
@@ -666,7 +671,7 @@ PyResult FitPattern(const std::string& standardName, const py::object& tC, const
                     const py::object& twoThetaFixed, const py::object& sigmaTwoTheta, const py::object& sigmaEKev)
 {
     const hv::Standard& standard = StandardArg(standardName);
-    const float t = static_cast<float>(ScalarArg("t_c", tC));
+    const float t = static_cast<float>(ScalarArg("t_c", hv::python::TemperatureArg(tC)));
     const double st = OptionalScalarArg("sigma_t", sigmaT);
     const Positions positions = ReadPositions(
         {d, sigmaD, twoTheta, wavelength, energy, eKev, twoThetaFixed, sigmaTwoTheta, sigmaEKev});
@@ -734,7 +739,7 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
                  const py::object& wavelength, long long maxN)
 {
     const hv::Standard& standard = StandardArg(standardName);
-    const float t = static_cast<float>(ScalarArg("t_c", tC));
+    const float t = static_cast<float>(ScalarArg("t_c", hv::python::TemperatureArg(tC)));
     const double p = ScalarArg("p_gpa", pGpa);
     const double lambda = OptionalScalarArg("wavelength", wavelength);
     constexpr int kMaxListed = 10000;

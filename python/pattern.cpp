@@ -6,6 +6,7 @@
 #include "core/standards.h"
 #include "core/units.h"
 #include "pattern/pattern.h"
+#include "python/arguments.h"
 
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -144,7 +145,9 @@ std::vector<hv::Reflection> ReflectionsArg(const py::object& value, const hv::St
     std::vector<hv::Reflection> out;
     if (value.is_none()) return out;
     std::vector<std::string> texts;
-    if (py::isinstance<py::str>(value)) {
+    if (hv::python::IsWholeNumber(value)) {
+        texts.push_back(py::str(value).cast<std::string>());
+    } else if (py::isinstance<py::str>(value)) {
         // "200,220,222" as on the command line.
         std::string all = value.cast<std::string>();
         std::size_t from = 0;
@@ -154,7 +157,11 @@ std::vector<hv::Reflection> ReflectionsArg(const py::object& value, const hv::St
         texts.push_back(all.substr(from));
     } else {
         for (const py::handle item : value) {
-            if (!py::isinstance<py::str>(item)) throw py::type_error("reflections must be strings, as \"200\"");
+            if (hv::python::IsWholeNumber(item)) {
+                texts.push_back(py::str(item).cast<std::string>());
+                continue;
+            }
+            if (!py::isinstance<py::str>(item)) throw py::type_error("reflections must be strings, as \"200\", or whole numbers");
             texts.push_back(item.cast<std::string>());
         }
     }
@@ -215,7 +222,7 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
     }
     hv::pattern::Options o;
     o.standard = standard;
-    o.tCelsius = static_cast<float>(Number("t_c", tC));
+    o.tCelsius = static_cast<float>(Number("t_c", hv::python::TemperatureArg(tC)));
     hv::XUnit unit;
     if (!hv::ParseXUnit(xUnit, unit)) {
         throw py::value_error("x_unit " + hv::Quoted(xUnit) + " is not one of " + hv::XUnitChoices());

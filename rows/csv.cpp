@@ -132,6 +132,7 @@ CsvReader::Got CsvReader::Next(Record& r)
     std::size_t fieldStart = 0;
     bool keeping = true;       // this field's bytes are being kept
     bool blank = true;         // this field holds nothing but spaces and tabs so far
+    bool visible = false;      // the line holds more than spaces and tabs
 
     const auto keep = [&](const char* p, std::size_t n) {
         // Stops at the field's first byte that is no blank: one comparison for most fields.
@@ -160,7 +161,7 @@ CsvReader::Got CsvReader::Next(Record& r)
     for (;;) {
         if (pos_ == len_ && !Fill()) {
             if (error_) return Got::ReadError;
-            if (!any) return Got::End;
+            if (!any || !visible) return Got::End;
             if (state == State::Quoted) r.unclosedQuote = true;
             endField();
             return Got::Record;
@@ -178,7 +179,7 @@ CsvReader::Got CsvReader::Next(Record& r)
         case State::Unquoted:
             if (c == '"' && state == State::FieldStart) {
                 state = State::Quoted;
-                any = true;
+                any = visible = true;
                 ++pos_;
                 break;
             }
@@ -186,7 +187,15 @@ CsvReader::Got CsvReader::Next(Record& r)
                 ++pos_;
                 ++line_;
                 skipLf_ = c == '\r';
-                if (!any) {  // an empty line: no record
+                if (!any || !visible) {  // an empty or blank line: no record
+                    if (any) {
+                        r.Clear();
+                        any = false;
+                        size = fieldStart = 0;
+                        keeping = keep_ > 0;
+                        blank = true;
+                        state = State::FieldStart;
+                    }
                     r.line = line_;
                     break;
                 }
@@ -195,6 +204,7 @@ CsvReader::Got CsvReader::Next(Record& r)
             }
             any = true;
             if (c == delimiter_) {
+                visible = visible || c != '\t';
                 ++pos_;
                 endField();
                 break;
@@ -208,6 +218,7 @@ CsvReader::Got CsvReader::Next(Record& r)
                     ++j;
                 }
                 keep(buffer_.data() + pos_, j - pos_);
+                visible = visible || !blank;
                 pos_ = j;
                 state = State::Unquoted;  // a quote inside a plain field is taken as it is
             }

@@ -103,7 +103,8 @@ public:
     void KeepFields(std::size_t count) { keep_ = count; }
 
     enum class Got { Record, End, ReadError };
-    // The next record. Lines with nothing on them hold no record and are passed over.
+    // The next record. Lines with nothing on them, or nothing but spaces and tabs, hold no
+    // record and are passed over.
     Got Next(Record& record);
 
 private:

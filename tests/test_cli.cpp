@@ -42,6 +42,10 @@ TEST(Csv, ReadsRfc4180)
         {"a,b\r\n1,2\r\n", "1:a|b\n2:1|2\n"},                      // CRLF
         {"a,b\r1,2\r", "1:a|b\n2:1|2\n"},                          // lone CR
         {"a\n\n\r\n2\n", "1:a\n4:2\n"},                            // empty lines hold no record
+        {"a\n  \n\t\r\n \t \n2\n  ", "1:a\n5:2\n"},               // nor do blank ones
+        {"a\n , \n", "1:a\n2: | \n"},                           // a comma is something
+        {"a\n\" \"\n", "1:a\n2: \n"},                           // so is a quoted blank
+        {"  \na,b\n", "2:a|b\n"},                                 // a blank first line
         {",\n,,x\n", "1:|\n2:||x\n"},                              // empty fields are fields
         {"\"a,b\",\"say \"\"hi\"\"\"\n", "1:a,b|say \"hi\"\n"},   // quotes
         {"\"two\nlines\",x\nnext\n", "1:two\nlines|x\n3:next\n"},  // a line break inside quotes
@@ -185,6 +189,22 @@ TEST(Batch, BadFields)
         EXPECT_NE(line.find(cases[i].why), std::string::npos) << line;
     }
     EXPECT_EQ(Shown(Fields(lines.back())[7]), 215);
+}
+
+// A line of blanks between rows (an editor's leftover) is passed over as an empty line is.
+TEST(Batch, BlankLinesAreNoRows)
+{
+    const std::string rows = "standard,t_c,hkl,d\nNaCl,25,200,2.75\n%NaCl,25,200,2.7\n";
+    std::string withEmpty = rows, withBlanks = rows;
+    withEmpty.replace(withEmpty.find('%'), 1, "\n");
+    withBlanks.replace(withBlanks.find('%'), 1, "   \t \r\n");
+    const Batch empty = RunOn(withEmpty), blanks = RunOn(withBlanks + " \n");
+    EXPECT_EQ(blanks.exitCode, 0);
+    EXPECT_EQ(blanks.out, empty.out);
+    const std::vector<std::string> lines = Lines(blanks.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(Shown(Fields(lines[1])[7]), 215);
+    EXPECT_EQ(lines[2].find("error"), std::string::npos) << lines[2];
 }
 
 // Usage errors: exit 2, nothing written, the message names the problem.

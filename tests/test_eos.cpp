@@ -99,27 +99,6 @@ TEST(Eos, LinearThermalPressure)
     EXPECT_NEAR(eos::BulkModulus(p, v, 1300) - eos::BulkModulus(p, v, 300), -2, 1e-12);
 }
 
-TEST(Eos, DebyeThermalFormsHighTemperatureLimit)
-{
-    // Far above theta, E tends to 9nRT/3 - 9nR theta/8: the thermal pressure between two hot
-    // temperatures is gamma 3nR dT / V_m, whatever the form.
-    Params p = Iso(Isotherm::Vinet, 100, 4);
-    p.thermal = Thermal::MieGruneisenDebye;
-    p.theta0 = 1;
-    p.gamma0 = 2;
-    p.q = 1;
-    p.z = 2;
-    p.n = 3;
-    p.t0 = 1e5;
-    const double v = 40;
-    const double vm = v * 1e-30 * 6.02214076e23 / 2;
-    const double gamma = 2 * 0.8;
-    const double expected = gamma * 3 * 3 * 8.31446261815324 * 1e5 / vm * 1e-9;
-    EXPECT_NEAR(eos::ThermalPressure(p, v, 2e5), expected, 1e-9 * expected);
-    EXPECT_NEAR(eos::Gruneisen(p, v), gamma, 1e-15);
-    EXPECT_NEAR(eos::DebyeTemperature(p, v), std::exp(0.4), 1e-15);
-}
-
 TEST(Eos, DerivativesMatchFiniteDifferences)
 {
     Params mgd = Iso(Isotherm::BM4, 23.7, 5.14, -0.392);

@@ -1,3 +1,5 @@
+#include "core/numbers.h"
+#include "pattern/hints.h"
 #include "pattern/pattern.h"
 #include "tests/pattern_synth.h"
 
@@ -250,6 +252,161 @@ TEST(PatternRead, FilesOnDisk)
     EXPECT_FALSE(big.ok);
     EXPECT_EQ(big.error, huge + ": larger than 256 MiB, not read");
     std::filesystem::remove_all(dir);
+}
+
+// A Fit2D header as Fit2D writes it: fixed-length fields, the third padded with NUL bytes.
+std::string Fit2dHeader(int points, char pad = '\0', std::size_t width = 80)
+{
+    std::string label = "2-Theta Angle (Degrees)";
+    label.resize(width, pad);
+    return "lab6_0001.tif: Azimuthal Integration\n" + label + "\nIntensity\n" + std::to_string(points) + "\n";
+}
+
+std::string WithCrlf(const std::string& text)
+{
+    std::string out;
+    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    return out;
+}
+
+// The .chi files real setups write: NUL or blank padding, CRLF, comment lines put above.
+TEST(PatternRead, Fit2dAsWrittenInPractice)
+{
+    const std::string comments = "# Written by an integration script\n# Wavelength: 4.066e-11 m\n";
+    std::string nulTitle = "title";
+    nulTitle.resize(40, '\0');
+    struct Case {
+        const char* what;
+        std::string text;
+        double wavelength;  // NaN: none given
+    } cases[] = {
+        {"NUL padding", Fit2dHeader(25) + Rows(), NAN},
+        {"blank padding", Fit2dHeader(25, ' ') + Rows(), NAN},
+        {"NUL then blanks", Fit2dHeader(25, '\0', 60) + "   \n" + Rows(), NAN},  // an extra blank line after
+        {"CRLF", WithCrlf(Fit2dHeader(25) + Rows()), NAN},
+        {"comments above", comments + Fit2dHeader(25) + Rows(), 0.4066},
+        {"all at once", WithCrlf(comments + Fit2dHeader(25, '\0', 128) + Rows()), 0.4066},
+        {"padded title", nulTitle + "\n2-Theta Angle (Degrees)\nIntensity\n25\n" + Rows(), NAN},
+        {"title that is a comment", "# my title\n2-Theta Angle (Degrees)\nI\n25\n" + Rows(), NAN},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText(c.text, "real.chi");
+        ASSERT_TRUE(r.ok) << c.what << ": " << r.error;
+        EXPECT_EQ(r.pattern.format, "chi") << c.what;
+        ASSERT_EQ(r.pattern.x.size(), 25u) << c.what;
+        EXPECT_DOUBLE_EQ(r.pattern.x[24], 5.24) << c.what;
+        EXPECT_DOUBLE_EQ(r.pattern.intensity[0], 100) << c.what;
+        EXPECT_EQ(r.pattern.unit, XUnit::TwoThetaDeg) << c.what;
+        if (std::isnan(c.wavelength)) {
+            EXPECT_TRUE(std::isnan(r.pattern.wavelength)) << c.what;
+        } else {
+            EXPECT_EQ(r.pattern.wavelength, c.wavelength) << c.what;
+        }
+    }
+}
+
+// NUL bytes only pad header lines; anywhere else they, and every other control byte, are binary.
+TEST(PatternRead, BinaryStillRefused)
+{
+    const std::string nul(1, '\0');
+    std::string utf16;
+    for (char ch : std::string("# 2th_deg I\n5.00 100\n")) utf16 += std::string(1, ch) + nul;
+    struct Case {
+        const char* what;
+        std::string text, says;
+    } cases[] = {
+        {"NUL inside a number", Fit2dHeader(25) + "5.00" + nul + " 100\n" + Rows(5.01, 24),
+         "b.chi, line 5: binary data (byte 0x00)"},
+        {"NUL padding a row", Fit2dHeader(25) + "5.00 100" + nul + nul + "\n" + Rows(5.01, 24),
+         "b.chi, line 5: binary data (byte 0x00)"},
+        {"NUL padding after the data", Fit2dHeader(26) + Rows() + "5.25 1" + nul + "\n",
+         "b.chi, line 30: binary data (byte 0x00)"},
+        {"NUL line after the data", Fit2dHeader(25) + Rows() + nul + nul + "\n", "b.chi, line 30: binary data (byte 0x00)"},
+        {"NUL inside a header line", "title\n2-Theta" + nul + "Angle\nI\n25\n" + Rows(), "b.chi, line 2: binary data (byte 0x00)"},
+        {"another control byte", "title\n2-Theta Angle\x01\nI\n25\n" + Rows(), "b.chi, line 2: binary data (byte 0x01)"},
+        {"UTF-16", utf16, "b.chi, line 1: binary data (byte 0x00)"},
+        {"DOS end of file", Rows() + "\x1a", "b.chi, line 26: binary data (byte 0x1a)"},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText(c.text, "b.chi");
+        EXPECT_FALSE(r.ok) << c.what;
+        EXPECT_EQ(r.error.substr(0, c.says.size()), c.says) << c.what << ": " << r.error;
+    }
+}
+
+// The wavelength is the double nearest the decimal the file writes, moved to angstrom, so it
+// prints back as that decimal; multiplying by a power of ten misses it by an ulp or more.
+TEST(PatternRead, WavelengthKeepsTheFilesDigits)
+{
+    ASSERT_NE(4.066e-11 * 1e10, 0.4066);  // why the test exists
+    struct Case {
+        const char* given;
+        double angstrom;
+        const char* written;
+    } cases[] = {
+        {"4.066e-11 m", 0.4066, "0.4066"},      {"4.066E-11", 0.4066, "0.4066"},
+        {"+4.066e-11 M", 0.4066, "0.4066"},     {"0.04066 nm", 0.4066, "0.4066"},
+        {"40.66 pm", 0.4066, "0.4066"},         {"4.1328e-11 m", 0.41328, "0.41328"},
+        {"0.0000000000413529 m", 0.413529, "0.413529"}, {"1.5406e-10 m", 1.5406, "1.5406"},
+        {"6.888e-2 nm", 0.6888, "0.6888"},      {"0.3738 A", 0.3738, "0.3738"},
+        {"2.9e-11", 0.29, "0.29"},
+    };
+    for (const Case& c : cases) {
+        const auto r = ReadText("# Wavelength: " + std::string(c.given) + "\n# 2th_deg I\n" + Rows(), "w.xy");
+        ASSERT_TRUE(r.ok) << c.given << ": " << r.error;
+        EXPECT_EQ(r.pattern.wavelength, c.angstrom) << c.given;
+        EXPECT_EQ(hv::Shortest(r.pattern.wavelength), c.written) << c.given;
+    }
+}
+
+// Which headers name energy: column names do, a beam energy in a "key: value" comment does not.
+TEST(PatternHints, HeaderNamesEnergy)
+{
+    struct Case {
+        const char* text;
+        bool energy;
+    } cases[] = {
+        {"# Energy (keV)  counts\n20 1\n", true},
+        {"# E_keV I\n20 1\n", true},
+        {"keV,counts\r\n20,1\r\n", true},
+        {"title\nEnergy (keV)\nIntensity\n25\n20 1\n", true},
+        {"# Energy: 30 keV\n# 2th_deg I\n5 1\n", false},
+        {"# X-ray energy = 30 keV\n5 1\n", false},
+        {"title\n2-Theta Angle (Degrees)\nIntensity\n25\n5 1\n", false},
+        {"# 2th_deg I\n5 1\n# energy, after the data\n", false},
+        {"5 1\n", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(hv::pattern::HeaderNamesEnergy(c.text), c.energy) << c.text;
+}
+
+// An energy-dispersive spectrum read without a unit: the row says x was taken as 2-theta.
+TEST(PatternHints, AssumedUnitNote)
+{
+    std::string spectrum = "# Energy (keV)  counts\n";
+    for (int i = 0; i < 300; ++i) spectrum += std::to_string(20 + 0.1 * i) + " " + std::to_string(100 + i % 7) + "\n";
+    const auto read = ReadText(spectrum, "ed.xy");
+    ASSERT_TRUE(read.ok) << read.error;
+    hv::pattern::Options options;
+    options.standard = hv::FindStandard("NaCl");
+    options.twoThetaFixed = 9;
+    hv::pattern::Outcome o = hv::pattern::FitPattern(read.pattern, options);
+    ASSERT_EQ(o.unitSource, "assumed");
+    const std::string taken = "x was taken as 2-theta in degrees, since no x unit was given, though ";
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(o, options, hv::pattern::HeaderNamesEnergy(spectrum)),
+              taken + "the file's header names energy; if x is energy in keV, say --x-unit kev");
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(o, options, false, "x_unit=\"kev\""),
+              taken + "a fixed detector angle is for energy-dispersive spectra; if x is energy in keV, say x_unit=\"kev\"");
+    EXPECT_EQ(hv::pattern::AssumedUnitNote(o, hv::pattern::Options(), false), "");  // nothing looks like energy
+    for (const char* source : {"file", "user"}) {
+        o.unitSource = source;
+        EXPECT_EQ(hv::pattern::AssumedUnitNote(o, options, true), "") << source;  // the unit was said
+    }
+    const std::string path = (std::filesystem::temp_directory_path() / ("hv_hint_" + std::to_string(getpid()))).string();
+    std::ofstream(path) << spectrum;
+    EXPECT_TRUE(hv::pattern::FileHeaderNamesEnergy(path));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(hv::pattern::FileHeaderNamesEnergy(path));
 }
 
 }  // namespace

@@ -329,6 +329,15 @@ TEST(Scales, HexagonalPeaksGiveAAndC)
     const double expected = std::hypot(eos::BulkModulus(*re.eos, v, tK) / v * r.sigmaV, eos::ThermalSlope(*re.eos, v, tK) * 10);
     EXPECT_GT(r.sigmaV, 0);
     EXPECT_NEAR(r.sigmaPGpa, expected, 1e-12 * expected);
+    // The inverse lists Re's reflections by falling d: 100, 002, 101, 102, 110, 103 (c/a 1.6148:
+    // a^2/d^2 = 1.33, 1.53, 1.72, 2.87, 4, 4.78; 200 at 5.33 lies beyond a/sqrt(5)).
+    const hv::SpacingResult listed = hv::SpacingsAt(re, t, 40, 5);
+    ASSERT_EQ(listed.rows.size(), 6u);
+    EXPECT_EQ(listed.rows[5].hkl, (hv::Hkl{1, 0, 3}));
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(listed.rows[i].hkl, peaks[i].reflection.hkl);
+        EXPECT_NEAR(listed.rows[i].d, peaks[i].d, 1e-14);
+    }
     // Refused: lp, and reflections that leave c open.
     peaks[0].reflection = {{1, 0, 0}, 1, true};
     EXPECT_NE(hv::Fit(re, t, peaks).message.find("not lp"), std::string::npos);

@@ -151,14 +151,22 @@
     rows.forEach((tr) => tr.classList.remove('bad'));
     const peaks = [];
     const used = [];
+    const columns = { hkl: [], d: [], sd: [] };
     for (const tr of rows) {
       const hkl = tr.querySelector('.hkl').value.trim(), d = plain(tr.querySelector('.d').value), sd = plain(tr.querySelector('.sd').value);
       if (!hkl && !d && !sd) continue;
       peaks.push(`${hkl}:${d}${sd ? ':' + sd : ''}`);
       used.push(tr);
+      columns.hkl.push(hkl);
+      columns.d.push(Number(d));
+      columns.sd.push(sd ? Number(sd) : null);
     }
-    const r = M.pressureCommand($('fit-standard').value, plain($('fit-t').value), peaks, plain($('fit-sigma-t').value));
-    if (r.out) out.textContent = shown(r.out);
+    const standard = $('fit-standard').value, t = plain($('fit-t').value), sigmaT = plain($('fit-sigma-t').value);
+    const r = M.pressureCommand(standard, t, peaks, sigmaT);
+    if (r.out) {
+      out.textContent = shown(pressureToSigma(r.out, () => api.fit(standard, Number(t), columns.hkl, columns.d, columns.sd,
+        sigmaT ? Number(sigmaT) : null)));
+    }
     if (r.err) {
       error.textContent = r.err;
       // A peak the command refuses on its own is the one to fix.
@@ -167,6 +175,25 @@
         if (bad >= 0) used[bad].classList.add('bad');
       }
     }
+  }
+
+  // The command writes P to the hundredth, as the window shows it; the page shows it to the
+  // decimal place of its sigma, taken from the same fit through the module's fit, and only
+  // where that fit agrees with the text (a temperature in kelvin, say, keeps the text).
+  function pressureToSigma(text, fit) {
+    const m = /^P {6}= (-?\d+(?:\.\d+)?) \+\/- (\S+) GPa$/m.exec(text);
+    if (!m) return text;
+    let fitted = null;
+    try {
+      fitted = fit();
+    } catch (e) {
+      return text;
+    }
+    if (!fitted || fitted.status === 'error' || !(fitted.sigma_p_gpa > 0)) return text;
+    const sigmaText = Number(m[2]);
+    if (Math.abs(fitted.p_gpa - Number(m[1])) > 0.005 + 1e-6 || Math.abs(fitted.sigma_p_gpa - sigmaText) > 0.051 * sigmaText) return text;
+    const pair = pressurePair(fitted);
+    return text.replace(m[0], `P      = ${pair.p} +/- ${pair.sigma} GPa`);
   }
 
   // ---- 3. Peak positions ----
@@ -315,7 +342,8 @@
       record(k).forEach((v, j) => {
         const td = tr.insertCell();
         td.textContent = batch.numeric[j] ? shown(v) : v;
-        if (v === 'error' || v === 'warning') td.className = v;
+        if (j === batch.statusColumn) td.className = v === 'error' || v === 'warning' ? 'status ' + v : 'status';
+        else if (v === 'error' || v === 'warning') td.className = v;
       });
     }
     const rows = records - 1;
@@ -361,6 +389,7 @@
       const header = parseRecord(r.csv.slice(0, r.starts[1]).replace(/\r?\n$/, ''));
       const numeric = new Set(['a', 'sigma_a', 'v_ratio', 'p_gpa', 'sigma_p_gpa']);
       batch.numeric = header.map((h, j) => numeric.has(h) && j >= header.length - 7);
+      batch.statusColumn = header.lastIndexOf('status');
       const head = $('batch-table').tHead;
       head.textContent = '';
       const tr = head.insertRow();
@@ -368,6 +397,7 @@
         const th = document.createElement('th');
         th.scope = 'col';
         th.textContent = h;
+        if (tr.cells.length === batch.statusColumn) th.className = 'status';
         tr.appendChild(th);
       }
       if (batch.url) URL.revokeObjectURL(batch.url);
@@ -444,59 +474,191 @@
       }, (e) => { $('pat-error').textContent = 'A file cannot be read: ' + e.message; });
   }
 
+  // P to the decimal place of its sigma's second significant digit, both with the same
+  // decimals (7.2985 \u00b1 0.0023, never 7.3 \u00b1 0.0023); without a sigma, P as the window
+  // shows it, to the hundredth.
+  function pressurePair(r) {
+    const sigma = r.sigma_p_gpa;
+    if (r.status === 'error' || !Number.isFinite(r.p_gpa)) return { p: '', sigma: '' };
+    if (!(Number.isFinite(sigma) && sigma > 0)) return { p: r.p_text, sigma: r.sigma_p_text };
+    const decimals = Math.min(8, Math.max(0, 1 - Math.floor(Math.log10(sigma))));
+    const fixed = (v) => {
+      const t = v.toFixed(decimals);
+      return Number(t) === 0 ? t.replace('-', '') : t;
+    };
+    return { p: fixed(r.p_gpa), sigma: fixed(sigma) };
+  }
+  function pressureLine(r) {
+    const pair = pressurePair(r);
+    return `P = ${shown(pair.p)}${pair.sigma ? ' \u00b1 ' + shown(pair.sigma) : ''} GPa`;
+  }
+
+  // What a fit's chart draws, as the pictures decide it: a refused pattern its data only;
+  // otherwise a fitted window only where a used reflection was fitted in it, so that a fit
+  // that failed or was refused is never drawn as a curve.
+  function drawnLayers(r) {
+    const n = r.x.length;
+    const curve = new Array(n).fill(null), background = new Array(n).fill(null), residual = new Array(n).fill(null);
+    const layers = { curve, background, residual, fit: false, ticks: [] };
+    if (r.status === 'error' || n === 0) return layers;
+    const lo = Math.min(r.x[0], r.x[n - 1]), hi = Math.max(r.x[0], r.x[n - 1]);
+    for (const k of r.peaks) {
+      const at = Number.isFinite(k.predicted) ? k.predicted : k.position;
+      if (Number.isFinite(at) && at >= lo && at <= hi) layers.ticks.push({ x: at, hkl: k.hkl, used: k.used, note: k.note });
+    }
+    for (let i = 0; i < n;) {
+      if (!Number.isFinite(r.curve[i])) { ++i; continue; }
+      let j = i;
+      while (j < n && Number.isFinite(r.curve[j])) ++j;
+      const a = Math.min(r.x[i], r.x[j - 1]), b = Math.max(r.x[i], r.x[j - 1]);
+      if (r.peaks.some((k) => k.used && k.position >= a && k.position <= b)) {
+        for (let k = i; k < j; ++k) {
+          curve[k] = r.curve[k];
+          background[k] = Number.isFinite(r.background[k]) ? r.background[k] : null;
+          residual[k] = r.intensity[k] - r.curve[k];
+        }
+        layers.fit = true;
+      }
+      i = j;
+    }
+    return layers;
+  }
+
+  // Each reflection tick's hkl, read downwards under it, below the data; a label that would
+  // touch one already written is left out (its tooltip still names it), used ones first.
+  const hklLabels = {
+    id: 'hklLabels',
+    afterDatasetsDraw(chart) {
+      const { ctx, chartArea } = chart;
+      const marks = [];
+      chart.data.datasets.forEach((ds, i) => {
+        if (!ds.hklLabels || !chart.isDatasetVisible(i)) return;
+        chart.getDatasetMeta(i).data.forEach((el, j) => marks.push({ x: el.x, y: el.y, hkl: ds.data[j].hkl, used: ds.data[j].used, colour: ds.borderColor }));
+      });
+      marks.sort((a, b) => (b.used - a.used) || (a.x - b.x));
+      const taken = [];
+      ctx.save();
+      ctx.font = '11px system-ui, sans-serif';
+      ctx.textBaseline = 'middle';
+      ctx.textAlign = 'right';
+      for (const m of marks) {
+        if (m.x < chartArea.left || m.x > chartArea.right) continue;
+        if (taken.some((x) => Math.abs(x - m.x) < 12)) continue;
+        taken.push(m.x);
+        ctx.fillStyle = m.colour;
+        ctx.save();
+        ctx.translate(m.x, m.y + 12);
+        ctx.rotate(-Math.PI / 2);
+        ctx.fillText(m.hkl, 0, 0);
+        ctx.restore();
+      }
+      ctx.restore();
+    },
+  };
+
+  // Vertical bars of +-sigma around each point of datasets that carry "sigma" in their points.
+  const errorBars = {
+    id: 'errorBars',
+    beforeDatasetsDraw(chart) {  // under the points, which stay readable however short a bar is
+      const { ctx } = chart;
+      const y = chart.scales.y;
+      ctx.save();
+      chart.data.datasets.forEach((ds, i) => {
+        if (!chart.isDatasetVisible(i)) return;
+        chart.getDatasetMeta(i).data.forEach((el, j) => {
+          const pt = ds.data[j];
+          if (!(Number.isFinite(pt.sigma) && pt.sigma > 0)) return;
+          const top = y.getPixelForValue(pt.y + pt.sigma), bottom = y.getPixelForValue(pt.y - pt.sigma);
+          ctx.strokeStyle = ds.borderColor;
+          ctx.lineWidth = 1;
+          ctx.beginPath();
+          ctx.moveTo(el.x, top); ctx.lineTo(el.x, bottom);
+          ctx.moveTo(el.x - 4, top); ctx.lineTo(el.x + 4, top);
+          ctx.moveTo(el.x - 4, bottom); ctx.lineTo(el.x + 4, bottom);
+          ctx.stroke();
+        });
+      });
+      ctx.restore();
+    },
+  };
+
   function showChosenPattern() {
     const r = pat.results[pat.chosen];
     Array.from($('pat-table').tBodies[0].rows).forEach((tr, i) => tr.classList.toggle('chosen', i === pat.chosen));
     if (!r) return;
+    const layers = drawnLayers(r);
     const points = (ys) => Array.from(r.x, (x, i) => ({ x, y: Number.isFinite(ys[i]) ? ys[i] : null }));
-    let low = Infinity;
-    for (const y of r.intensity) low = Math.min(low, y);
-    const ticks = (used) => r.peaks.filter((k) => k.used === used && Number.isFinite(k.position))
-      .map((k) => ({ x: k.position, y: low, hkl: k.hkl, note: k.note }));
+    // The ticks and their labels in a band under the data.
+    let low = Infinity, high = -Infinity;
+    for (const y of r.intensity) { low = Math.min(low, y); high = Math.max(high, y); }
+    const range = high > low ? high - low : 1;
+    const tickAt = low - 0.06 * range;
+    const ticks = (used) => layers.ticks.filter((k) => k.used === used).map((k) => Object.assign({ y: tickAt }, k));
     const unitName = { '2theta': '2\u03b8 (\u00b0)', '2theta_rad': '2\u03b8 (rad)', q_A: 'q (1/\u00c5)', q_nm: 'q (1/nm)', d: 'd (\u00c5)', kev: 'energy (keV)' };
-    const data = {
-      datasets: [
-        { label: 'data', data: points(r.intensity), borderColor: '#6b7580', borderWidth: 1, pointRadius: 0 },
-        { label: 'fit', data: points(r.curve), borderColor: '#c00000', borderWidth: 1.5, pointRadius: 0, spanGaps: false },
-        { label: 'background', data: points(r.background), borderColor: '#0b57d0', borderDash: [4, 3], borderWidth: 1, pointRadius: 0, spanGaps: false },
-        { label: 'reflections used', type: 'scatter', data: ticks(true), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#0a7d22', borderWidth: 2 },
-        { label: 'reflections left out', type: 'scatter', data: ticks(false), pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#b0b6bc', borderWidth: 2 },
-      ],
-    };
+    // Only what is drawn gets a dataset, so the legend names nothing that is not there.
+    const datasets = [{ label: 'data', yAxisID: 'y', data: points(r.intensity), borderColor: '#6b7580', borderWidth: 1, pointRadius: 0 }];
+    if (layers.fit) {
+      datasets.push(
+        { label: 'fit', yAxisID: 'y', data: points(layers.curve), borderColor: '#c00000', borderWidth: 1.5, pointRadius: 0, spanGaps: false },
+        { label: 'background', yAxisID: 'y', data: points(layers.background), borderColor: '#0b57d0', borderDash: [4, 3], borderWidth: 1, pointRadius: 0, spanGaps: false },
+        { label: 'residual', data: points(layers.residual), yAxisID: 'residual', borderColor: '#c00000', borderWidth: 1, pointRadius: 0, spanGaps: false });
+    }
+    const used = ticks(true), left = ticks(false);
+    if (used.length) datasets.push({ label: 'reflections used', type: 'scatter', yAxisID: 'y', data: used, hklLabels: true, pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#0a7d22', borderWidth: 2 });
+    if (left.length) datasets.push({ label: 'reflections left out', type: 'scatter', yAxisID: 'y', data: left, hklLabels: true, pointStyle: 'line', rotation: 90, radius: 9, borderColor: '#b06000', borderWidth: 2 });
+    const scales = {};
+    // Stacked axes go from the bottom up: the residual under the pattern.
+    if (layers.fit) {
+      scales.residual = { title: { display: true, text: 'residual' }, stack: 'pattern', stackWeight: 1, offset: true, position: 'left' };
+    }
+    scales.y = { title: { display: true, text: 'intensity' }, stack: 'pattern', stackWeight: 3, position: 'left',
+      min: layers.ticks.length ? low - 0.3 * range : undefined,
+      ticks: { callback: (v) => (v < low - 0.02 * range ? '' : v.toLocaleString(lang)) } };
+    scales.x = { type: 'linear', title: { display: true, text: unitName[r.x_unit] || r.x_unit } };
     const options = {
       animation: false, parsing: true, normalized: true, maintainAspectRatio: false, locale: lang,
-      scales: { x: { type: 'linear', title: { display: true, text: unitName[r.x_unit] || r.x_unit } },
-        y: { title: { display: true, text: 'intensity' } } },
+      scales,
       plugins: { tooltip: { callbacks: { label: (c) => (c.raw.hkl ? `${c.raw.hkl}${c.raw.note ? ': ' + c.raw.note : ''}` : `${c.dataset.label}: ${c.formattedValue}`) } } },
     };
     if (pat.chart) pat.chart.destroy();
-    pat.chart = new Chart($('pat-chart'), { type: 'line', data, options });
-    $('pat-chart-caption').textContent = `${r.file}: ` + (r.status === 'error' ? r.message
-      : `P = ${shown(r.p_text)}${r.sigma_p_text ? ' \u00b1 ' + shown(r.sigma_p_text) : ''} GPa from ${r.n_peaks} reflections.`);
+    pat.chart = new Chart($('pat-chart'), { type: 'line', data: { datasets }, options, plugins: [hklLabels] });
+    $('pat-chart-caption').textContent = `${r.file}: ` + (r.status === 'error' ? 'no pressure: ' + r.message
+      : `${pressureLine(r)} from ${r.n_peaks} reflections.`);
     $('pat-figure').hidden = false;
   }
 
+  // The series: one point per file with +-sigma bars and no line between them; refused files
+  // as crosses along the bottom, warnings (rows to look at again) in their own colour.
   function showSeries() {
-    const ok = pat.results.map((r, i) => ({ r, i })).filter(({ r }) => r.status !== 'error');
-    $('pat-series-figure').hidden = ok.length < 2;
-    if (ok.length < 2) return;
-    const at = (f) => ok.map(({ r, i }) => ({ x: i + 1, y: f(r), file: r.file }));
-    const sigma = (r) => (Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0);
-    const data = {
-      datasets: [
-        { label: 'P (GPa)', data: at((r) => r.p_gpa), borderColor: '#0b57d0', backgroundColor: '#0b57d0', pointRadius: 3 },
-        { label: 'P + \u03c3', data: at((r) => r.p_gpa + sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
-        { label: 'P \u2212 \u03c3', data: at((r) => r.p_gpa - sigma(r)), borderColor: '#8aa8e0', borderDash: [4, 3], pointRadius: 0, borderWidth: 1 },
-      ],
-    };
+    const all = pat.results.map((r, i) => ({ r, i }));
+    const withP = all.filter(({ r }) => r.status !== 'error');
+    $('pat-series-figure').hidden = pat.results.length < 2 || withP.length < 1;
+    if ($('pat-series-figure').hidden) return;
+    let low = Infinity;
+    for (const { r } of withP) low = Math.min(low, r.p_gpa - (Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0));
+    const at = (list, y) => list.map(({ r, i }) => ({ x: i + 1, y: y(r), sigma: r.sigma_p_gpa, file: r.file, r }));
+    const kind = (status) => withP.filter(({ r }) => r.status === status);
+    const datasets = [
+      { label: 'P (GPa)', data: at(kind('ok'), (r) => r.p_gpa), borderColor: '#0b57d0', backgroundColor: '#0b57d0', pointRadius: 3 },
+      { label: 'P, with a warning', data: at(kind('warning'), (r) => r.p_gpa), borderColor: '#b06000', backgroundColor: '#ffffff', pointRadius: 5, borderWidth: 2 },
+      { label: 'refused', data: at(all.filter(({ r }) => r.status === 'error'), () => low), borderColor: '#b00000', pointStyle: 'crossRot', pointRadius: 6, borderWidth: 2 },
+    ].filter((ds) => ds.data.length);
+    const names = pat.results.map((r) => r.file);
     const options = {
-      animation: false, maintainAspectRatio: false, locale: lang,
-      scales: { x: { type: 'linear', ticks: { stepSize: 1, precision: 0 }, title: { display: true, text: 'file' } },
-        y: { title: { display: true, text: 'P (GPa)' } } },
-      plugins: { tooltip: { callbacks: { title: (items) => items[0].raw.file } } },
+      animation: false, maintainAspectRatio: false, locale: lang, showLine: false,
+      scales: {
+        x: { type: 'linear', min: 0.5, max: names.length + 0.5, title: { display: true, text: 'file' },
+          afterBuildTicks: (axis) => { axis.ticks = names.map((_, i) => ({ value: i + 1 })); },
+          ticks: { autoSkip: true, maxRotation: 60, callback: (v) => (names[v - 1] || '').slice(0, 24) } },
+        y: { title: { display: true, text: 'P (GPa)' } },
+      },
+      plugins: { tooltip: { callbacks: {
+        title: (items) => items[0].raw.file,
+        label: (c) => (c.raw.r.status === 'error' ? 'no pressure: ' + c.raw.r.message : pressureLine(c.raw.r)),
+      } } },
     };
     if (pat.series) pat.series.destroy();
-    pat.series = new Chart($('pat-series'), { type: 'line', data, options });
+    pat.series = new Chart($('pat-series'), { type: 'scatter', data: { datasets }, options, plugins: [errorBars] });
   }
 
   function addPatternRow(r, index) {
@@ -508,12 +670,13 @@
     choose.setAttribute('aria-label', `Show ${r.file}`);
     choose.addEventListener('change', () => { pat.chosen = index; showChosenPattern(); });
     tr.insertCell().appendChild(choose);
-    const cells = [r.file, shown(r.p_text), shown(r.sigma_p_text), shown(r.a_text),
+    const pair = pressurePair(r);
+    const cells = [r.file, shown(pair.p), shown(pair.sigma), shown(r.a_text),
       r.status === 'error' ? '' : String(r.n_peaks), r.status, r.message];
     cells.forEach((v, j) => {
       const td = tr.insertCell();
       td.textContent = v;
-      if (j === 5 && v !== 'ok') td.className = v;
+      if (j === 5) td.className = v === 'ok' ? 'status' : 'status ' + v;
     });
   }
 

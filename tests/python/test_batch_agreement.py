@@ -140,8 +140,8 @@ def test_patterns_are_fitted_as_fit_does(tmp_path):
     assert len(out) == len(patterns), run.stderr
     statuses = [row[-2] for row in out]
     assert "give sigma_d for every peak of a pattern or for none" in [row[-1] for row in out]
-    # Most stand (NaCl cells beyond about 30 GPa with a warning of its B2 phase), most with sigma_p.
-    assert statuses.count("ok") + statuses.count("warning") > 300 and sum(row[-3] != "" for row in out) > 300
+    # Most have a pressure with sigma_p; CsCl above 470 C and NaCl above 30 GPa are phase warnings.
+    assert statuses.count("error") < 100 and sum(row[-3] != "" for row in out) > 300
     for (standard, t, hkl, d, sigma, sigma_t), theirs in zip(patterns, out):
         f = hv.fit(standard, t, hkl, d, sigma_d=sigma, sigma_t=sigma_t)
         got = dict(zip(["n_peaks"] + OUT_COLUMNS, theirs[3:]))

@@ -122,6 +122,21 @@ def test_bad_arguments_raise(args, kwargs, why):
     assert why in str(e.value)
 
 
+def test_temperature_and_reflections_as_typed():
+    by_number = hv.fit_pattern("NaCl", 25, X, Y, wavelength=WAVELENGTH, reflections="200,220,222")
+    assert by_number.status == "ok", by_number.message
+    for t_c, reflections in (("298.15K", [200, 220, 222]), ("25", ["200", 220, "2 2 2"]), (25, "200,220,222")):
+        r = hv.fit_pattern("NaCl", t_c, X, Y, wavelength=WAVELENGTH, reflections=reflections)
+        assert r.status == "ok" and r.t_c == 25 and r.a == by_number.a and r.p_gpa == by_number.p_gpa
+        assert list(r.peaks["hkl"]) == list(by_number.peaks["hkl"])
+    one = hv.fit_pattern("NaCl", 25, X, Y, wavelength=WAVELENGTH, reflections=200)
+    assert list(one.peaks["hkl"]) == ["200"]
+    with pytest.raises(ValueError, match="25C"):
+        hv.fit_pattern("NaCl", "25C", X, Y, wavelength=WAVELENGTH)
+    with pytest.raises(TypeError, match="whole numbers"):
+        hv.fit_pattern("NaCl", 25, X, Y, wavelength=WAVELENGTH, reflections=[200.0])
+
+
 def test_a_pattern_without_the_standard_is_an_error_result():
     x = np.linspace(4, 24, 3000)
     flat = np.random.default_rng(6).poisson(np.full_like(x, 200.0)).astype(float)

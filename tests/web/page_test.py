@@ -7,6 +7,7 @@ comma as decimal separator, and a phone's width. Screenshots go to SHOT_DIR.
 import functools
 import http.server
 import pathlib
+import re
 import shutil
 import sys
 import tempfile
@@ -203,6 +204,10 @@ class Page(unittest.TestCase):
         out = self.text("fit-out")
         self.assertTrue(out.startswith("NaCl at 25 C, 2 peaks"), out)
         self.assertIn("a      = 5.50043 +/- ", out)
+        # P to the decimal place of its sigma: the command's 2.14 +/- 0.015 from the same fit.
+        p, sigma = re.search(r"^P {6}= (\S+) \+/- (\S+) GPa$", out, re.M).groups()
+        self.assertEqual(sigma, "0.015")
+        self.assertRegex(p, r"^2\.1[34]\d$")
         self.el("fit-add").click()
         self.assertEqual(self.active(), "")  # the new row's hkl box has the focus
         self.keys("210", Keys.TAB, "1.23")
@@ -351,6 +356,36 @@ class Page(unittest.TestCase):
         # The second file's fit, chosen from the keyboard.
         self.d.find_element(By.CSS_SELECTOR, '#pat-table input[type="radio"]').send_keys(Keys.ARROW_DOWN)
         self.assertTrue(self.text("pat-chart-caption").startswith("run-06.xy: P = "))
+        # P to the decimal place of its sigma, shown to two significant digits.
+        for r in rows[:2]:
+            sigma_digits = r[3].split(".")[1]
+            self.assertEqual(len(sigma_digits.lstrip("0")), 2, r)
+            self.assertEqual(len(r[2].split(".")[1]), len(sigma_digits), r)
+        self.assertIn(f"P = {rows[1][2]} \u00b1 {rows[1][3]} GPa", self.text("pat-chart-caption"))
+        chart = """const c = Chart.getChart('pat-chart');
+                   return c.data.datasets.map((d) => [d.label, d.data.filter((p) => p.hkl).map((p) => p.hkl)]);"""
+        drawn = dict(self.d.execute_script(chart))
+        self.assertEqual(sorted(drawn), ["background", "data", "fit", "reflections used", "residual"])
+        self.assertTrue({"200", "220", "222"} <= set(drawn["reflections used"]), drawn)
+        # A refused file: its data only, and why.
+        self.d.find_elements(By.CSS_SELECTOR, '#pat-table input[type="radio"]')[2].click()
+        self.assertEqual(dict(self.d.execute_script(chart)), {"data": []})
+        self.assertTrue(self.text("pat-chart-caption").startswith("notes.txt: no pressure: notes.txt: no rows"))
+        # The series: points without a line, +-sigma on each, the refused file a cross at 3.
+        series = self.d.execute_script("""const c = Chart.getChart('pat-series');
+            return [c.config.type, c.options.showLine,
+                    c.data.datasets.map((d) => [d.label, d.data.map((p) => [p.x, Number.isFinite(p.sigma)])])];""")
+        self.assertEqual(series[:2], ["scatter", False])
+        self.assertEqual(dict(series[2]), {"P (GPa)": [[1, True], [2, True]], "refused": [[3, False]]})
+        # On a phone the table scrolls sideways and its status column stays in sight.
+        self.d.set_window_size(390, 900)
+        seen = self.d.execute_script("""const box = document.querySelector('#pat-table').parentElement.getBoundingClientRect();
+            return Array.from(document.querySelectorAll('#pat-table .status'), (c) => {
+              const r = c.getBoundingClientRect();
+              return r.left >= box.left && r.right <= box.right + 1;
+            });""")
+        self.d.set_window_size(1280, 1000)
+        self.assertEqual(seen, [True] * 4)
         self.el("pat-download").click()
         target = pathlib.Path(self.downloads) / "hivarnisse-patterns.csv"
         WebDriverWait(self.d, 20).until(lambda d: target.exists() and target.stat().st_size > 0)
