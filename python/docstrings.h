@@ -335,8 +335,8 @@ A coefficient the scale does not use is absent, or None.
 constexpr const char* kConvert = R"(convert(p_gpa, t_c, from_standard, to_standard) -> dict
 
 A pressure on one scale as a pressure on another scale of the same material: the cell volume
-the standard has at p_gpa and t_c (degrees Celsius) on from_standard, then the pressure of that
-volume on to_standard. This is how published scales are compared.
+the standard has at p_gpa and t_c (degrees Celsius, or text as "298.15K") on from_standard,
+then the pressure of that volume on to_standard. This is how published scales are compared.
 
 Returns a dict: p_gpa (on to_standard), volume (angstrom^3 per conventional cell), the two
 standards' names, status ('ok', 'warning' or 'error') and message. A pressure the first scale

@@ -504,7 +504,7 @@ PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, c
 {
     enum { T, V, SV, ST };
     const Operands<4> ops = Broadcast<4>(
-        {AsDoubles(tC), AsDoubles(volume), AsOptionalDoubles(sigmaVolume), AsOptionalDoubles(sigmaT)});
+        {AsDoubles(hv::python::TemperatureArg(tC)), AsDoubles(volume), AsOptionalDoubles(sigmaVolume), AsOptionalDoubles(sigmaT)});
     const std::vector<py::ssize_t>& shape = ops.shape;
     const PressureOut p(standard, shape);
     py::array_t<double> sp(shape), a(shape), sa(shape), v(shape);

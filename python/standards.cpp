@@ -5,14 +5,15 @@
 #include "core/crystal.h"
 #include "core/eos.h"
 #include "core/numbers.h"
-#include "core/standards.h"
 #include "core/scales.h"
+#include "core/standards.h"
 
 #include <pybind11/pybind11.h>
 
 #include <cmath>
 #include <string>
 
+#include "arguments.h"
 #include "docstrings.h"
 
 namespace py = pybind11;
@@ -99,11 +100,12 @@ const hv::Standard& Named(const char* argument, const std::string& name)
     return *s;
 }
 
-py::dict Convert(double pGpa, double tC, const std::string& fromName, const std::string& toName)
+py::dict Convert(double pGpa, const py::object& tC, const std::string& fromName, const std::string& toName)
 {
     const hv::Standard& from = Named("from_standard", fromName);
     const hv::Standard& to = Named("to_standard", toName);
-    const float t = static_cast<float>(tC);
+    // A number, or text as the command line reads it ("298.15K").
+    const float t = static_cast<float>(hv::python::TemperatureArg(tC).cast<double>());
     hv::Conversion c;
     if (std::string why; !hv::CheckTemperature(t, why)) {
         c.message = why;

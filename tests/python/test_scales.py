@@ -93,6 +93,10 @@ def test_convert_refuses():
     assert math.isnan(other["p_gpa"])
     assert hv.convert(-1000, 25, "Au", "Au:Anderson1989")["status"] == "error"
     assert hv.convert(10, -300, "Au", "Au:Anderson1989")["status"] == "error"
+    # Temperatures as text read as the command line reads them.
+    assert hv.convert(30, "298.15K", "Au", "Pt")["status"] == "error"
+    assert hv.convert(30, "298.15K", "Au", "Au:Anderson1989") == hv.convert(30, 25, "Au", "Au:Anderson1989")
+    assert hv.pressure("Au", "300K", volume=60.0).p_gpa == hv.pressure("Au", 26.85, volume=60.0).p_gpa
     with pytest.raises(ValueError, match="to_standard: unknown standard"):
         hv.convert(10, 25, "Au", "Gold")
 
