@@ -5,6 +5,7 @@
 #include "rows/csv.h"
 #include "cli/pattern_command.h"
 #include "cli/eos_command.h"
+#include "rows/standards_table.h"
 #include "core/units.h"
 
 #include <CLI/CLI.hpp>
@@ -22,18 +23,32 @@ namespace {
 constexpr const char* kProgram = "hivarnisse-calc";
 
 const char* const kAbout =
-    "Pressure from the measured lattice spacing d of a NaCl or CsCl pressure standard in\n"
-    "high-pressure X-ray diffraction, and the spacings expected at a given pressure. The same\n"
-    "equation of state and arithmetic as the Hi Varnisse window: one peak gives the pressure the\n"
-    "window shows, to the hundredth.";
+    "Pressure from the measured lattice spacings or cell volume of a pressure standard in\n"
+    "high-pressure X-ray diffraction (NaCl, KCl and CsCl on the built-in model; Au, Pt, MgO,\n"
+    "NaCl, NaCl-B2, KCl-B2, CsCl, Ne, Re, Mo and W on their published scales), and the spacings\n"
+    "expected at a given pressure. NaCl and CsCl compute with the same equation of state and\n"
+    "arithmetic as the Hi Varnisse window: one peak gives the pressure the window shows, to the\n"
+    "hundredth.";
 
 const char* const kManual = R"(Run "hivarnisse-calc COMMAND --help" for the options of one command.
 
 Numbers:
   Numbers always use "." as decimal separator, whatever the locale. Each number is read as
   the window reads a typed one, rounded to single precision. Temperatures are in degrees
-  Celsius; a trailing K means kelvin (298.15K). Standards: NaCl, CsCl (and KCl, which the
-  model also knows), in any letter case.
+  Celsius; a trailing K means kelvin (298.15K).
+
+Standards and scales:
+  A standard is NAME or NAME:SCALE in any letter case, wherever one is named (--standard,
+  batch's standard column). NaCl, KCl and CsCl alone are the built-in ionic-lattice model
+  (J. Appl. Phys. 42, 3239 (1971)), the window's. Published scales: Au (Fei2007, Anderson1989), Pt
+  (Fei2007, Holmes1989), MgO (Tange2009, Speziale2001), NaCl:Matsui2012, NaCl-B2 (Fei2007),
+  KCl-B2 (Dewaele2012, Tateno2019), CsCl:Dewaele2020, Ne (Fei2007), Re (Zha2004, Ono2022),
+  Mo (Huang2016, Litasov2013), W (Litasov2013); a name alone is its first scale. Every output
+  names the scale it used (Au:Fei2007 when Au was typed). "hivarnisse-calc standards" lists
+  each with its structure, equation of state, parameters, range and the paper to cite. A
+  published scale computes in double precision and writes p_gpa as the double it is. A
+  standard used outside the phase its scale describes (NaCl above about 30 GPa, KCl above
+  about 2 GPa in rock salt; CsCl above about 470 C) gets a warning that names the right one.
 
 Peaks:
   A peak is HKL:D or HKL:D:SIGMA_D, d and its standard uncertainty in angstrom. HKL is 200,
@@ -75,6 +90,14 @@ Examples:
       d = 2.606123 +/- 0.00072 A, P = 10 +/- 0.055 GPa.
   hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10 --wavelength 0.4133
       hkl, h^2+k^2+l^2, d and 2-theta of every reflection up to h^2+k^2+l^2 = 20.
+  hivarnisse-calc pressure --standard Au --temperature 25 111:2.2815:0.0003 200:1.9759:0.0003
+      Gold on its default scale, Au:Fei2007, from two peaks.
+  hivarnisse-calc pressure --standard Pt --temperature 25 --volume 56.1 --sigma-volume 0.05 --scale all
+      The pressure of a cell volume from a Rietveld refinement, one line per scale of Pt.
+  hivarnisse-calc spacing --standard Re --temperature 25 --pressure 50 --wavelength 0.2952
+      a, c and V of the rhenium gasket at 50 GPa, and d and 2-theta of its reflections.
+  hivarnisse-calc standards
+      Every standard and scale with its equation, parameters and reference.
   hivarnisse-calc batch measurements.csv > pressures.csv
       Every row of the file with its pressure, on all cores.
   printf 'standard,t_c,hkl,d\nNaCl,25,200,2.75\n' | hivarnisse-calc batch
@@ -88,6 +111,7 @@ Examples:
 Batch input:
   CSV (RFC 4180) with comma or tab between fields and a header line. Header names, in any
   order and any case: standard, t_c, hkl, d; optional sigma_d, sigma_t (kelvin), pattern.
+  standard is NAME or NAME:SCALE, as --standard takes it.
   Instead of d, peaks as measured: two_theta (degrees) with wavelength (angstrom) or
   energy_kev (the X-ray energy, keV), optional sigma_two_theta (degrees); or e_kev (photon
   energy, keV) with two_theta_fixed (degrees), optional sigma_e_kev (keV). A file may mix
@@ -108,13 +132,18 @@ Batch output:
     a,sigma_a,v_ratio,p_gpa,sigma_p_gpa,status,message
   With a pattern column: one row per pattern, in order of first appearance:
     pattern,standard,t_c,n_peaks, then the seven columns above
+  When some row names a published scale (anything but NaCl, KCl and CsCl on the built-in
+  model), a scale column follows the input's columns (or n_peaks): the name of the scale each
+  row used (Au:Fei2007 for Au), empty where the standard is not known. A file with only the
+  built-in three gives the same output as it always did.
   standard and t_c as the pattern's first row gives them, n_peaks its number of rows. All rows
   of a pattern must share standard, temperature and sigma_t.
   With two_theta or e_kev columns, d_used,sigma_d_used come before a: the d and sigma_d each
   row's position gave (empty where it could not be read), for a pattern those of its rows
   separated by spaces (sigma_d_used only when every row has one).
   a is the lattice parameter (angstrom), v_ratio V/V0, p_gpa the window's single-precision
-  pressure in GPa: rounded half to even to 0.01 it is what the window shows. status is ok,
+  pressure in GPa (the built-in model; a published scale's p_gpa is its double): rounded half
+  to even to 0.01 it is what the window shows. status is ok,
   warning (V/V0 outside 0.5-1.5) or error; message says why. An error row has empty a,
   sigma_a, v_ratio, p_gpa and sigma_p_gpa. A bad row never stops the others and no row is
   dropped: a pattern with a bad row is an error that names the input line.
@@ -143,28 +172,44 @@ Equations of state:
 
 Exit status:
   0  every answer computed (warnings included)
-  1  pressure, spacing: the model gives no answer; batch, pattern: some rows are errors
-     (all written)
+  1  pressure, spacing: the model gives no answer (with --scale all: no scale gives one);
+     batch, pattern: some rows are errors (all written)
   2  usage error, an unreadable file, a missing column or a header not separated by "," or
      tab: nothing computed)";
 
 const char* const kPressureHelp =
     "Pressure from one or more peaks of one diffraction pattern: each peak's a, the fitted a,\n"
-    "V/V0, P rounded to 0.01 GPa as the window shows it, sigma_P when known, any warning.\n"
+    "V/V0, P (rounded to 0.01 GPa as the window shows it for the built-in model, to six digits\n"
+    "for a published scale), sigma_P when known, any warning. The first line names the scale.\n"
     "With --csv: a header line and one row in the columns of batch with a pattern column\n"
-    "(pattern is the peaks as given).\n"
+    "(pattern is the peaks as given), and a scale column for a published scale.\n"
+    "--volume V gives the pressure of a cell volume in A^3 per conventional cell instead (as a\n"
+    "Rietveld refinement gives it), with --sigma-volume its uncertainty; its CSV columns are\n"
+    "volume,sigma_volume,standard,t_c[,scale] and the seven computed ones.\n"
+    "--scale all: one line (one CSV row) per scale of the standard's material, to compare them.\n"
     "Peaks may be 2-theta (--two-theta with --wavelength or --energy) or photon energies\n"
     "(--energy-dispersive with --two-theta-fixed): the listing shows the d each gives.\n"
     "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 200:2.75\n"
-    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 --two-theta --wavelength 0.4133 200:9.096";
+    "Example: hivarnisse-calc pressure --standard NaCl --temperature 25 --two-theta --wavelength 0.4133 200:9.096\n"
+    "Example: hivarnisse-calc pressure --standard MgO --temperature 1200 --volume 70.2 --scale all";
 
 const char* const kSpacingHelp =
     "The lattice parameter at a pressure, and hkl, h^2+k^2+l^2, d (and 2-theta with\n"
     "--wavelength) for every reflection of the standard up to h^2+k^2+l^2 = 20 (--max-n),\n"
     "one row per reflection. d is written as the shortest text that reads back as the same\n"
-    "single-precision value: typed back in, it gives the pressure asked for.\n"
+    "single-precision value: typed back in, it gives the pressure asked for. A published scale\n"
+    "also gives the cell volume V, and a hexagonal standard (Re) its c and each reflection's d\n"
+    "from a and c.\n"
     "With --csv: columns hkl,n,d[,two_theta], hkl as three digits (200).\n"
     "Example: hivarnisse-calc spacing --standard NaCl --temperature 25 --pressure 10";
+
+const std::string kStandardsHelp =
+    std::string("Lists every pressure standard and each of its scales: structure, equation of state with its\n"
+    "parameters, the range the paper states, the phase it holds, and the paper to cite. The name\n"
+    "in the first column is what --standard and the standard column take, in any letter case; a\n"
+    "material's name alone selects its default scale.\n"
+    "With --csv: ") + std::string(hv::rows::kStandardsHeader) + ".\n"
+    "Example: hivarnisse-calc standards";
 
 const char* const kBatchHelp =
     "Reads CSV measurements from FILE or, without FILE or with -, standard input, and writes\n"
@@ -323,13 +368,12 @@ int main(int argc, char** argv)
 
     hv::rows::PressureRequest pq;
     CLI::App* pressure = app.add_subcommand("pressure", "Pressure from measured spacings")->footer(kPressureHelp);
-    pressure->add_option("--standard", pq.standard, "NaCl or CsCl")->required();
+    pressure->add_option("--standard", pq.standard, "NAME or NAME:SCALE (see the standards command)")->required();
     pressure->add_option("--temperature", pq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
     pressure
         ->add_option("peaks", pq.peaks,
                      "HKL:D[:SIGMA_D], one or more, as 200:2.75; D in degrees or keV with --two-theta, "
-                     "--energy-dispersive")
-        ->required();
+                     "--energy-dispersive");
     pressure->add_option("--sigma-t", pq.sigmaT, "Temperature uncertainty in kelvin");
     pressure->add_flag("--csv", pq.csv, "CSV output");
     pressure->add_flag("--two-theta", pq.twoTheta, "Peaks are HKL:2THETA[:SIGMA] in degrees");
@@ -337,10 +381,13 @@ int main(int argc, char** argv)
     pressure->add_option("--energy", pq.energy, "X-ray energy in keV, for --two-theta (instead of --wavelength)");
     pressure->add_flag("--energy-dispersive", pq.energyDispersive, "Peaks are HKL:E[:SIGMA], photon energies in keV");
     pressure->add_option("--two-theta-fixed", pq.twoThetaFixed, "Detector angle 2-theta in degrees, for --energy-dispersive");
+    pressure->add_option("--volume", pq.volume, "Cell volume in A^3 (conventional cell), instead of peaks")->type_name("V");
+    pressure->add_option("--sigma-volume", pq.sigmaVolume, "Uncertainty of --volume in A^3")->type_name("S");
+    pressure->add_option("--scale", pq.scale, "all: one answer per scale of the standard")->type_name("all");
 
     hv::rows::SpacingRequest sq;
     CLI::App* spacing = app.add_subcommand("spacing", "Spacings at a given pressure")->footer(kSpacingHelp);
-    spacing->add_option("--standard", sq.standard, "NaCl or CsCl")->required();
+    spacing->add_option("--standard", sq.standard, "NAME or NAME:SCALE (see the standards command)")->required();
     spacing->add_option("--temperature", sq.temperature, "Degrees Celsius, or kelvin with a trailing K")->required();
     spacing->add_option("--pressure", sq.pressure, "GPa")->required();
     spacing->add_option("--wavelength", sq.wavelength, "X-ray wavelength in angstrom: adds 2-theta");
@@ -364,7 +411,7 @@ int main(int argc, char** argv)
     pat->add_option("--list", tq.list, "CSV of files: file[,t_c,sigma_t,wavelength,standard]")
         ->type_name("CSV")
         ->excludes("files");
-    pat->add_option("--standard", tq.standard, "NaCl or CsCl")->type_name("NAME");
+    pat->add_option("--standard", tq.standard, "NAME or NAME:SCALE (see the standards command)")->type_name("NAME");
     pat->add_option("--temperature", tq.temperature, "Degrees Celsius, or kelvin with a trailing K")->type_name("T");
     pat->add_option("--sigma-t", tq.sigmaT, "Temperature uncertainty in kelvin")->type_name("K");
     CLI::Option* lambda = pat->add_option("--wavelength", tq.wavelength, "X-ray wavelength in angstrom")->type_name("A");
@@ -405,6 +452,10 @@ int main(int argc, char** argv)
     eosApp->add_option("--residuals", eq.residuals, "Write every point's residual to this CSV file")->type_name("FILE");
     eosApp->add_option("--plot", eq.plot, "Write the pictures into this directory")->type_name("DIR");
     eosApp->add_option("--plot-format", eq.plotFormat, "png or svg")->type_name("FMT")->capture_default_str();
+    bool standardsCsv = false;
+    CLI::App* standards = app.add_subcommand("standards", "Every standard and scale, with its reference")
+                              ->footer(kStandardsHelp);
+    standards->add_flag("--csv", standardsCsv, "CSV output");
 
     try {
         app.parse(argc, argv);
@@ -424,5 +475,8 @@ int main(int argc, char** argv)
     }
     if (pat->parsed()) return hv::cli::RunPatternCommand(tq);
     if (eosApp->parsed()) return hv::cli::RunEosCommand(eq);
+    if (standards->parsed()) {
+        return Finish(standardsCsv ? hv::rows::StandardsCsv() : hv::rows::StandardsListing(), "", 0);
+    }
     return Batch(file, jobs);
 }

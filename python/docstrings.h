@@ -4,7 +4,7 @@
 
 namespace doc {
 
-constexpr const char* kModule = R"(Pressure from the lattice spacing of a NaCl, KCl or CsCl pressure standard.
+constexpr const char* kModule = R"(Pressure from the lattice spacing or cell volume of a pressure standard.
 
 The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arrays:
 
@@ -15,6 +15,13 @@ The calculation of the Hi Varnisse window and of hivarnisse-calc, for numpy arra
   read_pattern(path)                                           an integrated pattern file
   fit_pattern(standard, t_c, x, intensity, ...)                its standard's peaks, a pressure
   fit_eos(p, v, *, sigma_p=None, sigma_v=None, form="BM3", ...) a sample's equation of state
+  standards()                                                  every standard and scale
+  convert(p_gpa, t_c, from_standard, to_standard)              a pressure on another scale
+
+standard is "NaCl", "KCl" or "CsCl" (the built-in ionic-lattice model, as the window computes)
+or any published scale: "Au" (its default scale, Au:Fei2007), "Au:Anderson1989", "Pt", "MgO",
+"NaCl:Matsui2012", "NaCl-B2", "KCl-B2", "Ne", "Re", "Mo", "W" ...; letter case is ignored and
+standards() lists them all.
 
 Temperatures are in degrees Celsius, spacings and lattice parameters in angstrom, pressures
 in GPa. pressure and fit also take the peaks as measured instead of d: two_theta= (degrees)
@@ -40,7 +47,9 @@ array([2.76, 7.94], dtype=float32)
 ['a', 'message', 'p_gpa', 'sigma_a', 'sigma_p_gpa', 'status', 'v_ratio']
 )";
 
-constexpr const char* kPGpa = "Pressure in GPa: the window's single-precision number (float32).";
+constexpr const char* kPGpa =
+    "Pressure in GPa: the window's single-precision number (float32) for the built-in model,\n"
+    "the double a published scale computes (float64) for every other standard.";
 constexpr const char* kSigmaPGpa = "Uncertainty of the pressure in GPa (float64), NaN without sigma_a.";
 constexpr const char* kA = "Lattice parameter in angstrom (float64).";
 constexpr const char* kSigmaA = "Uncertainty of the lattice parameter in angstrom (float64).";
@@ -52,12 +61,14 @@ constexpr const char* kAsDict = R"(as_dict() -> dict
 
 The attributes as a dict, e.g. for pandas.DataFrame(r.as_dict()).)";
 
-constexpr const char* kPressure = R"(pressure(standard, t_c, hkl, d=None, sigma_d=None, sigma_t=None, *, two_theta=None, wavelength=None, energy=None, e_kev=None, two_theta_fixed=None, sigma_two_theta=None, sigma_e_kev=None) -> Result
+constexpr const char* kPressure = R"(pressure(standard, t_c, hkl=None, d=None, sigma_d=None, sigma_t=None, *, two_theta=None, wavelength=None, energy=None, e_kev=None, two_theta_fixed=None, sigma_two_theta=None, sigma_e_kev=None, volume=None, sigma_volume=None) -> Result
 
 The pressure implied by each measured spacing: one reflection of the standard per element,
 computed exactly as the window computes it.
 
-standard  "NaCl", "CsCl" or "KCl", letter case ignored; anything else raises ValueError.
+standard  "NaCl", "CsCl" or "KCl" (the built-in model), or NAME / NAME:SCALE of any standard
+          that standards() lists ("Au", "au:anderson1989"), letter case ignored; anything
+          else raises ValueError.
 t_c       temperature in degrees Celsius, or as text read as the command line reads it
           ("25", "298.15K" in kelvin).
 hkl       the reflection: "200", "2 0 0", "2,0,0" (also "-2 0 0", "10,0,0"), or "lp" when d
@@ -72,6 +83,9 @@ two_theta        2-theta in degrees, with wavelength= in angstrom or energy= (th
                  energy) in keV; sigma_two_theta= its uncertainty in degrees.
 e_kev            photon energies in keV of an energy-dispersive detector at the fixed angle
                  two_theta_fixed= (2-theta, degrees); sigma_e_kev= their uncertainty in keV.
+volume           instead of hkl and the peaks: cell volumes in angstrom^3 per conventional
+                 cell (from a Rietveld refinement, say), with sigma_volume= their uncertainty;
+                 sigma_p_gpa then comes from the modulus, K/V sigma_volume.
 Each becomes d = lambda / (2 sin theta), or hc / (2 E sin theta) with hc = 12.398419843320026
 keV angstrom, and its sigma is carried to sigma_d to first order; the d is then read as a d
 given directly is. Giving more than one kind of position, or an argument of another kind
@@ -163,6 +177,10 @@ Returns a dict:
   'two_theta'  2-theta in degrees at the wavelength (angstrom), only when one is given; NaN
                where the reflection cannot occur
   'a', 'v_ratio'       the lattice parameter and V/V0
+  'volume'             the cell volume in angstrom^3 (conventional cell)
+  'c'                  a hexagonal standard's c (Re), whose reflections are listed by
+                       falling d down to the spacing a cubic cell of that volume reaches at
+                       h^2+k^2+l^2 = max_n, with 'n' 0
   'status', 'message'  'ok', or 'warning' with the reason when V/V0 lies outside 0.5-1.5
 
 A pressure the model cannot reach at that temperature, a reflection the standard lacks or an
@@ -173,6 +191,9 @@ unknown standard raises ValueError with the reason.
 (array(['111', '200', '220'], dtype='<U3'), array([3.0093, 2.6061, 1.8428]), array([ 7.875,  9.096, 12.877]))
 >>> hivarnisse.spacing("CsCl", 25, 5, hkl="110")["d"].round(4)
 array([2.7427])
+>>> s = hivarnisse.spacing("Re", 25, 50, max_n=4)
+>>> s["hkl"], round(s["c"] / s["a"], 4)
+(array(['100', '002', '101', '102'], dtype='<U3'), 1.6148)
 )";
 
 constexpr const char* kKolvane = R"(Kolvane(istd, tcel, vdiff) -> (p_kbar, ierr)
@@ -341,5 +362,45 @@ constexpr const char* kEosPlot = R"(plot(kind="pv", ax=None) -> matplotlib Axes
 kind 'pv': P against V with both error bars and the fitted curve, a residual panel below
 when no ax is given; 'ff': the F-f plot with error bars and the fitted isotherm; 'ellipse':
 the K0-K0' confidence ellipses at 68.3 % and 95.4 %. Needs matplotlib.)";
+constexpr const char* kStandards = R"(standards() -> list of dict
+
+Every pressure standard on each of its scales, as hivarnisse-calc standards lists them, the
+built-in model's NaCl, KCl and CsCl first, then each material with its default scale first.
+Each dict has:
+
+name            what standard= takes and every output prints: "NaCl", "Au:Fei2007"
+material        "Au", "NaCl-B2"; the material's name alone selects its default scale
+scale           "built-in", "Fei2007", ...
+default         whether the material's name alone selects this scale
+structure       "fcc", "rock salt", "CsCl type", "bcc", "hcp"
+crystal_system  "cubic" or "hexagonal"
+equation        the equation of state in words and numbers
+v0              ambient cell volume, angstrom^3 per conventional cell
+isotherm        "Vinet", "BM3", "BM4" (or "built-in"); k0 (GPa), k0p, k0pp (1/GPa, BM4)
+thermal         "MGD", "Tange", "Speziale", "linear" (or "built-in"), with t0 (K) and its
+                coefficients: theta0 (K), gamma0, q; a, b; q0, q1; lin_a, lin_b (GPa/K)
+z, n            formula units per cell, atoms per formula unit (published scales)
+range           the valid range as the paper states it
+phase           the phase the scale describes and where it ends
+reference       the paper to cite, in full
+
+A coefficient the scale does not use is absent, or None.
+
+>>> [s["name"] for s in hivarnisse.standards() if s["material"] == "Au"]
+['Au:Fei2007', 'Au:Anderson1989'])";
+
+constexpr const char* kConvert = R"(convert(p_gpa, t_c, from_standard, to_standard) -> dict
+
+A pressure on one scale as a pressure on another scale of the same material: the cell volume
+the standard has at p_gpa and t_c (degrees Celsius, or text as "298.15K") on from_standard,
+then the pressure of that volume on to_standard. This is how published scales are compared.
+
+Returns a dict: p_gpa (on to_standard), volume (angstrom^3 per conventional cell), the two
+standards' names, status ('ok', 'warning' or 'error') and message. A pressure the first scale
+never reaches, or two different materials, give status 'error' and NaN numbers. An unknown
+standard raises ValueError.
+
+>>> hivarnisse.convert(30, 25, "Au", "Au:Anderson1989")["status"]
+'ok')";
 
 }  // namespace doc

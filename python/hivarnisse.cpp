@@ -1,6 +1,8 @@
 // The Python module "hivarnisse": numpy arrays through the same core as the window and
 // hivarnisse-calc. Everything numeric happens in core; this file reads arrays, hands out work
 // and packs results.
+#include "core/cell.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -57,7 +59,7 @@ const hv::Standard& StandardArg(const std::string& name)
 {
     const hv::Standard* s = hv::FindStandardAnyCase(name);
     if (!s) {
-        throw py::value_error("unknown standard \"" + Shown(name) + "\": known are " + hv::StandardNames());
+        throw py::value_error("unknown standard \"" + Shown(name) + "\": known are " + hv::AllStandardNames());
     }
     return *s;
 }
@@ -462,12 +464,119 @@ bool ElementPeak(const Positions& p, const hv::Reflection& reflection, double x,
 
 // ---- pressure ----
 
+// A published scale's pressure is the double it computes; the built-in model's is the window's
+// single-precision number.
+class PressureOut {
+public:
+    PressureOut(const hv::Standard& standard, const std::vector<py::ssize_t>& shape)
+        : published_(hv::IsPublished(standard))
+    {
+        if (published_) {
+            py::array_t<double> a(shape);
+            doubles_ = a.mutable_data();
+            array_ = a;
+        } else {
+            py::array_t<float> a(shape);
+            floats_ = a.mutable_data();
+            array_ = a;
+        }
+    }
+    void Set(py::ssize_t i, const hv::Result& r) const
+    {
+        if (published_) {
+            doubles_[i] = r.status == hv::Status::Error ? kNaN : r.pressure;
+        } else {
+            floats_[i] = r.pGpa;
+        }
+    }
+    py::array Array() const { return array_; }
+
+private:
+    bool published_;
+    float* floats_ = nullptr;
+    double* doubles_ = nullptr;
+    py::array array_;
+};
+
+// pressure(..., volume=): the pressure of each cell volume.
+PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, const py::object& volume,
+                           const py::object& sigmaVolume, const py::object& sigmaT)
+{
+    enum { T, V, SV, ST };
+    const Operands<4> ops = Broadcast<4>(
+        {AsDoubles(hv::python::TemperatureArg(tC)), AsDoubles(volume), AsOptionalDoubles(sigmaVolume), AsOptionalDoubles(sigmaT)});
+    const std::vector<py::ssize_t>& shape = ops.shape;
+    const PressureOut p(standard, shape);
+    py::array_t<double> sp(shape), a(shape), sa(shape), v(shape);
+    py::array status(py::dtype("U7"), shape);
+    double* const spOut = sp.mutable_data();
+    double* const aOut = a.mutable_data();
+    double* const saOut = sa.mutable_data();
+    double* const vOut = v.mutable_data();
+    auto* const statusOut = static_cast<char32_t*>(status.mutable_data());
+    Messages messages;
+    {
+        py::gil_scoped_release unlocked;
+        Parallel(ops.size, [&](py::ssize_t begin, py::ssize_t end) {
+            std::vector<std::pair<py::ssize_t, std::string>> said;
+            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, 4>& at) {
+                const auto number = [&](int k) {
+                    double x;
+                    std::memcpy(&x, at[static_cast<std::size_t>(k)], sizeof x);
+                    return x;
+                };
+                hv::Result r;
+                const float t = static_cast<float>(number(T));
+                if (std::string why; !hv::CheckTemperature(t, why)) {
+                    r.message = std::move(why);
+                } else {
+                    r = hv::PressureOfVolume(standard, t, number(V), number(SV), number(ST));
+                }
+                p.Set(i, r);
+                spOut[i] = r.sigmaPGpa;
+                aOut[i] = r.a;
+                saOut[i] = r.sigmaA;
+                vOut[i] = r.vRatio;
+                WriteStatus(statusOut + static_cast<std::size_t>(i) * kStatusWidth, StatusIndex(r.status));
+                if (!r.message.empty()) said.emplace_back(i, std::move(r.message));
+            });
+            if (!said.empty()) {
+                const std::lock_guard<std::mutex> lock(messages.lock);
+                std::move(said.begin(), said.end(), std::back_inserter(messages.items));
+            }
+        });
+    }
+    PyResult out;
+    out.p_gpa = p.Array();
+    out.sigma_p_gpa = sp;
+    out.a = a;
+    out.sigma_a = sa;
+    out.v_ratio = v;
+    out.status = status;
+    out.message = MessageArray(shape, messages.items);
+    out.n_peaks = py::none();
+    return out;
+}
+
 PyResult Pressure(const std::string& standardName, const py::object& tC, const py::object& hkl, const py::object& d,
                   const py::object& sigmaD, const py::object& sigmaT, const py::object& twoTheta,
                   const py::object& wavelength, const py::object& energy, const py::object& eKev,
-                  const py::object& twoThetaFixed, const py::object& sigmaTwoTheta, const py::object& sigmaEKev)
+                  const py::object& twoThetaFixed, const py::object& sigmaTwoTheta, const py::object& sigmaEKev,
+                  const py::object& volume, const py::object& sigmaVolume)
 {
     const hv::Standard& standard = StandardArg(standardName);
+    if (!volume.is_none() || !sigmaVolume.is_none()) {
+        if (volume.is_none()) throw py::value_error("sigma_volume goes with volume");
+        const std::pair<const char*, const py::object*> peaksArgs[] = {
+            {"hkl", &hkl}, {"d", &d}, {"sigma_d", &sigmaD}, {"two_theta", &twoTheta}, {"wavelength", &wavelength},
+            {"energy", &energy}, {"e_kev", &eKev}, {"two_theta_fixed", &twoThetaFixed},
+            {"sigma_two_theta", &sigmaTwoTheta}, {"sigma_e_kev", &sigmaEKev}};
+        for (const auto& [name, value] : peaksArgs) {
+            if (!value->is_none()) throw py::value_error(std::string(name) + " goes with peaks, not with volume");
+        }
+        return PressureOfVolumes(standard, tC, volume, sigmaVolume, sigmaT);
+    }
+    if (hkl.is_none()) throw py::value_error("give hkl with the peaks' positions, or volume=");
     const Positions positions = ReadPositions(
         {d, sigmaD, twoTheta, wavelength, energy, eKev, twoThetaFixed, sigmaTwoTheta, sigmaEKev});
     const bool measured = positions.unit != hv::XUnit::DAngstrom;
@@ -477,10 +586,9 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
                                           AsOptionalDoubles(sigmaT), positions.geometry});
     const std::vector<py::ssize_t>& shape = ops.shape;
 
-    py::array_t<float> p(shape);
+    const PressureOut p(standard, shape);
     py::array_t<double> sp(shape), a(shape), sa(shape), v(shape);
     py::array status(py::dtype("U7"), shape);
-    float* const pOut = p.mutable_data();
     double* const spOut = sp.mutable_data();
     double* const aOut = a.mutable_data();
     double* const saOut = sa.mutable_data();
@@ -518,7 +626,7 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
                 } else {
                     r.message = std::move(why);
                 }
-                pOut[i] = r.pGpa;
+                p.Set(i, r);
                 spOut[i] = r.sigmaPGpa;
                 aOut[i] = r.a;
                 saOut[i] = r.sigmaA;
@@ -533,7 +641,7 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
         });
     }
     PyResult out;
-    out.p_gpa = p;
+    out.p_gpa = p.Array();
     out.sigma_p_gpa = sp;
     out.a = a;
     out.sigma_a = sa;
@@ -613,7 +721,8 @@ PyResult FitPattern(const std::string& standardName, const py::object& tC, const
         r = hv::Fit(standard, t, peaks, st);
     }
     PyResult out;
-    out.p_gpa = Scalar<float>(r.pGpa);
+    out.p_gpa = hv::IsPublished(standard) ? Scalar<double>(r.status == hv::Status::Error ? kNaN : r.pressure)
+                                          : Scalar<float>(r.pGpa);
     out.sigma_p_gpa = Scalar<double>(r.sigmaPGpa);
     out.a = Scalar<double>(r.a);
     out.sigma_a = Scalar<double>(r.sigmaA);
@@ -651,9 +760,16 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     }
 
     hv::SpacingResult s;
+    const bool hexagonal = hv::IsHexagonal(standard);
+    std::string why;
     {
         py::gil_scoped_release unlocked;
         s = hv::SpacingsAt(standard, t, p, hkl.is_none() ? static_cast<int>(maxN) : 0, lambda);
+        if (s.status != hv::Status::Error && hexagonal && hkl.is_none() &&
+            !hv::AddHexagonalRows(standard, static_cast<int>(maxN), lambda, s, why)) {
+            s.status = hv::Status::Error;
+            s.message = why;
+        }
     }
     if (s.status == hv::Status::Error) throw py::value_error(s.message);
 
@@ -669,7 +785,10 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     if (hkl.is_none()) {
         for (const hv::SpacingRow& row : s.rows) add(hv::HklText(row.hkl), row.n, row.d);
     } else {
-        for (const hv::Reflection& refl : asked) add(hv::ReflectionText(refl), refl.n, hv::Spacing(s.a, refl.n));
+        for (const hv::Reflection& refl : asked) {
+            add(hv::ReflectionText(refl), refl.n,
+                hexagonal ? hv::Spacing(hv::CrystalSystem::Hexagonal, s.a, s.c, refl.hkl) : hv::Spacing(s.a, refl.n));
+        }
     }
     const auto array = [](const auto& values) {
         using V = typename std::decay_t<decltype(values)>::value_type;
@@ -681,6 +800,8 @@ py::dict Spacing(const std::string& standardName, const py::object& tC, const py
     out["d"] = array(ds);
     if (!std::isnan(lambda)) out["two_theta"] = array(twoThetas);
     out["a"] = s.a;
+    if (hexagonal) out["c"] = s.c;
+    out["volume"] = s.volume;
     out["v_ratio"] = s.vRatio;
     out["status"] = std::string(hv::StatusName(s.status));
     out["message"] = ToPython(s.message);
@@ -741,6 +862,8 @@ py::dict AsDict(const PyResult& r)
 void RegisterPattern(py::module_& m);
 // python/eos.cpp: fit_eos and its result.
 void RegisterEos(py::module_& m);
+// python/standards.cpp: standards() and convert().
+void RegisterStandards(py::module_& m);
 
 PYBIND11_MODULE(hivarnisse, m)
 {
@@ -773,10 +896,11 @@ PYBIND11_MODULE(hivarnisse, m)
 
     // d and its sigmas stay positional, as they always were; the positions as measured are
     // keywords only, so that a number is never taken for a 2-theta by its place.
-    m.def("pressure", &Pressure, doc::kPressure, "standard"_a, "t_c"_a, "hkl"_a, "d"_a = py::none(),
+    m.def("pressure", &Pressure, doc::kPressure, "standard"_a, "t_c"_a, "hkl"_a = py::none(), "d"_a = py::none(),
           "sigma_d"_a = py::none(), "sigma_t"_a = py::none(), py::kw_only(), "two_theta"_a = py::none(),
           "wavelength"_a = py::none(), "energy"_a = py::none(), "e_kev"_a = py::none(),
-          "two_theta_fixed"_a = py::none(), "sigma_two_theta"_a = py::none(), "sigma_e_kev"_a = py::none());
+          "two_theta_fixed"_a = py::none(), "sigma_two_theta"_a = py::none(), "sigma_e_kev"_a = py::none(),
+          "volume"_a = py::none(), "sigma_volume"_a = py::none());
     m.def("fit", &FitPattern, doc::kFit, "standard"_a, "t_c"_a, "hkl"_a, "d"_a = py::none(), "sigma_d"_a = py::none(),
           "sigma_t"_a = py::none(), py::kw_only(), "two_theta"_a = py::none(), "wavelength"_a = py::none(),
           "energy"_a = py::none(), "e_kev"_a = py::none(), "two_theta_fixed"_a = py::none(),
@@ -786,4 +910,5 @@ PYBIND11_MODULE(hivarnisse, m)
     m.def("Kolvane", &Kolvane, doc::kKolvane, "istd"_a, "tcel"_a, "vdiff"_a);
     RegisterPattern(m);
     RegisterEos(m);
+    RegisterStandards(m);
 }

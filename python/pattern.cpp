@@ -225,7 +225,7 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
 {
     const hv::Standard* standard = hv::FindStandardAnyCase(standardName);
     if (!standard) {
-        throw py::value_error("unknown standard " + hv::Quoted(standardName) + ": known are " + hv::StandardNames());
+        throw py::value_error("unknown standard " + hv::Quoted(standardName) + ": known are " + hv::AllStandardNames());
     }
     hv::pattern::Options o;
     o.standard = standard;

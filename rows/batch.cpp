@@ -39,6 +39,7 @@ struct Columns {
     std::array<int, Count> at{};
     std::size_t count = 0;   // columns of the header
     bool positions = false;  // two_theta or e_kev: the output adds the d used
+    bool scale = false;      // some row names a published scale: the output adds the scale used
 };
 
 constexpr std::array<std::string_view, Columns::Count> kNames = {
@@ -310,14 +311,20 @@ bool ProcessRow(const Record& r, const Columns& c, std::string& out)
     RowInput in;
     std::string why;
     Result result;
-    if (ReadRow(r, c, in, why)) {
+    const bool read = ReadRow(r, c, in, why);
+    if (c.scale) AppendScale(out, in.standard);
+    if (read) {
         result = Fit(*in.standard, in.tCelsius, {&in.peak, 1}, in.sigmaT);
     } else {
         result.message = std::move(why);
     }
     // The d of a row whose position was read, also when the row fails later.
     if (c.positions) AppendUsed(out, {&in.peak, in.converted ? 1u : 0u});
-    AppendResult(out, result);
+    if (read) {
+        AppendResult(out, result, *in.standard);
+    } else {
+        AppendResult(out, result);
+    }
     out += '\n';
     return result.status == Status::Error;
 }
@@ -533,9 +540,14 @@ void ByPattern(CsvReader& reader, const Columns& c, const Sink& sink, unsigned j
         out += ',';
         AppendField(out, p.tText);
         out += ',' + std::to_string(p.rows);
+        if (c.scale) AppendScale(out, p.error.empty() ? p.standard : nullptr);
         // A pattern with a bad row lists no spacings: they would be only some of its peaks.
         if (c.positions) AppendUsed(out, p.error.empty() ? std::span<const Peak>(p.peaks) : std::span<const Peak>());
-        AppendResult(out, p.result);
+        if (p.standard) {
+            AppendResult(out, p.result, *p.standard);
+        } else {
+            AppendResult(out, p.result);
+        }
         out += '\n';
         summary.errors += p.result.status == Status::Error;
         if (out.size() > (std::size_t{1} << 16)) {
@@ -547,6 +559,26 @@ void ByPattern(CsvReader& reader, const Columns& c, const Sink& sink, unsigned j
     summary.rows = static_cast<int64_t>(patterns.size());
 }
 
+// Whether a row names a standard beyond the built-in model's: read ahead through the
+// input's standard column, up to the first such row. The real pass reports any problem.
+bool NamesPublishedScale(Source& source)
+{
+    CsvReader reader(source);
+    reader.SetDelimiter(reader.GuessDelimiter());
+    Record r;
+    Columns c;
+    std::string why;
+    if (reader.Next(r) != CsvReader::Got::Record || !ReadHeader(r, c, why)) return false;
+    reader.KeepFields(static_cast<std::size_t>(c.at[Columns::Standard]) + 1);
+    while (reader.Next(r) == CsvReader::Got::Record) {
+        const std::string_view name = Trim(FieldOf(r, c, Columns::Standard));
+        if (FindStandard(name)) continue;  // the usual row, compared exactly
+        const Standard* s = FindStandardAnyCase(name);
+        if (s && IsPublishedScale(*s)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 const Standard* ReadStandard(std::string_view text, std::string& why)
@@ -555,8 +587,8 @@ const Standard* ReadStandard(std::string_view text, std::string& why)
     // The exact name first: it spares the letter-case comparison on almost every row.
     if (const Standard* s = FindStandard(name)) return s;
     if (const Standard* s = FindStandardAnyCase(name)) return s;
-    why = name.empty() ? "standard: empty, give one of " + StandardNames()
-                       : "standard " + Quoted(name) + " is not known: give one of " + StandardNames();
+    why = name.empty() ? "standard: empty, give one of " + AllStandardNames()
+                       : "standard " + Quoted(name) + " is not known: give one of " + AllStandardNames();
     return nullptr;
 }
 
@@ -616,10 +648,20 @@ void AppendUsed(std::string& line, std::span<const Peak> peaks)
     }
 }
 
-BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)
+BatchSummary RunBatch(Source& original, const Sink& sink, unsigned jobs)
 {
     BatchSummary summary;
     if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+    // The header says whether there is a scale column before any row is written, so the
+    // input is read twice; a pipe goes through a temporary file for that.
+    SpooledSource spooled(original);
+    Source& source = original.Rewind() ? original : spooled;
+    const bool scale = NamesPublishedScale(source);
+    if (!source.Rewind()) {
+        summary.error = "the input cannot be read";
+        summary.exitCode = 2;
+        return summary;
+    }
     CsvReader reader(source);
     reader.SetDelimiter(reader.GuessDelimiter());
     Record header;
@@ -642,12 +684,14 @@ BatchSummary RunBatch(Source& source, const Sink& sink, unsigned jobs)
     }
 
     const bool patterned = c.at[Columns::Pattern] >= 0;
+    c.scale = scale;
     std::string head;
     if (patterned) {
         head = std::string(kPatternHeader);
     } else {
         AppendInput(head, header, c.count);
     }
+    if (c.scale) head += ",scale";
     if (c.positions) {
         head += ',';
         head += kUsedHeader;

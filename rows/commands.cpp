@@ -1,14 +1,19 @@
 #include "rows/commands.h"
 
 #include "rows/batch.h"
+#include "rows/fields.h"
+#include "core/crystal.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
 #include "core/standards.h"
 #include "core/units.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace hv::rows {
 
@@ -100,6 +105,156 @@ bool ReadGeometry(const PressureRequest& q, XUnit& unit, Geometry& g, std::strin
     return true;
 }
 
+// The scales a request computes on: the standard named, or with "--scale all" every scale of
+// its material, the default first; false with why for exit status 2.
+bool ReadScales(const Standard& standard, const std::string& scale, std::vector<const Standard*>& out,
+                std::string& why)
+{
+    const std::string text = Trimmed(scale);
+    if (text.empty()) {
+        out = {&standard};
+        return true;
+    }
+    if (text != "all") {
+        why = "--scale: " + Quoted(text) + " is not known: write --scale all for every scale of " +
+              std::string(standard.material) + ", or name one scale as --standard " + std::string(standard.material) +
+              ":SCALE";
+        return false;
+    }
+    for (const Standard& s : AllStandards()) {
+        if (s.material == standard.material) out.push_back(&s);
+    }
+    return true;
+}
+
+bool AnyPublished(const std::vector<const Standard*>& scales)
+{
+    return std::any_of(scales.begin(), scales.end(), [](const Standard* s) { return IsPublishedScale(*s); });
+}
+
+bool IsCubic(const Standard& standard)
+{
+    return !standard.structure || standard.structure->system == CrystalSystem::Cubic;
+}
+
+// P as the listing shows it: the built-in model's to the hundredth, as the window shows it; a
+// published scale's to six digits.
+std::string PressureText(const Standard& standard, const Result& r)
+{
+    if (!IsPublishedScale(standard)) {
+        int32_t hundredths = 0;
+        Hundredths(r.pGpa, hundredths);
+        return PlusMinus(hundredths / 100.0, r.sigmaPGpa, 15);
+    }
+    return PlusMinus(r.pressure, r.sigmaPGpa, 6);
+}
+
+// The lines under the peaks for one scale.
+void AppendAnswer(std::string& out, const Standard& standard, const Result& r)
+{
+    if (r.status == Status::Error) return;
+    if (!std::isnan(r.a)) out += "a      = " + PlusMinus(r.a, r.sigmaA, 7) + " A\n";
+    // A hexagonal cell's c and volume, refined with a; cubic listings stay as they were.
+    if (!std::isnan(r.c)) {
+        out += "c      = " + PlusMinus(r.c, r.sigmaC, 7) + " A\n";
+        out += "V      = " + Digits(r.volume, 7) + " A^3\n";
+    }
+    out += "V/V0   = " + Digits(r.vRatio, 6) + "\n";
+    out += "P      = " + PressureText(standard, r) + " GPa\n";
+    if (r.status == Status::Warning) out += "warning: " + r.message + "\n";
+}
+
+// One line per scale, after the lattice parameter they share.
+void AppendScaleTable(std::string& out, const std::vector<const Standard*>& scales, const std::vector<Result>& results)
+{
+    const auto first = std::find_if(results.begin(), results.end(), [](const Result& r) {
+        return r.status != Status::Error && !std::isnan(r.a);
+    });
+    if (first != results.end()) out += "a      = " + PlusMinus(first->a, first->sigmaA, 7) + " A\n";
+    out += "scale                 V/V0       P (GPa)\n";
+    for (std::size_t k = 0; k < scales.size(); ++k) {
+        const Result& r = results[k];
+        std::string line(scales[k]->name);
+        Pad(line, 22);
+        if (r.status == Status::Error) {
+            line += "-          error: " + r.message;
+        } else {
+            line += Digits(r.vRatio, 6);
+            Pad(line, 33);
+            line += PressureText(*scales[k], r);
+            if (r.status == Status::Warning) line += "  warning: " + r.message;
+        }
+        out += line + '\n';
+    }
+}
+
+// 0 when some scale gives a pressure, else 1 with the (first) reason.
+int Exit(const std::vector<Result>& results, std::string& err)
+{
+    for (const Result& r : results) {
+        if (r.status != Status::Error) return 0;
+    }
+    err = results.front().message;
+    return 1;
+}
+
+// pressure --volume: the pressure of a cell volume in hand.
+int PressureOfVolumeCommand(const PressureRequest& q, const std::vector<const Standard*>& scales, float celsius,
+                            double sigmaT, std::string& out, std::string& err)
+{
+    std::string why;
+    if (!q.peaks.empty()) {
+        err = "give peaks or --volume, not both";
+        return 2;
+    }
+    if (q.twoTheta || q.energyDispersive || !q.wavelength.empty() || !q.energy.empty() || !q.twoThetaFixed.empty()) {
+        err = "--two-theta, --energy-dispersive and their options go with peaks, not with --volume";
+        return 2;
+    }
+    if (q.volume.empty()) {
+        err = "--sigma-volume goes with --volume";
+        return 2;
+    }
+    double v = 0, sigmaV = kNone;
+    if (!ParseNumber(q.volume, v, why) || !(v > 0)) {
+        err = "--volume: " + (why.empty() ? "must be a positive number of A^3, the volume of the conventional cell" : why);
+        return 2;
+    }
+    if (!q.sigmaVolume.empty() && (!ParseNumber(q.sigmaVolume, sigmaV, why) || sigmaV < 0)) {
+        err = "--sigma-volume: " + (why.empty() ? "must be 0 A^3 or more" : why);
+        return 2;
+    }
+    std::vector<Result> results;
+    for (const Standard* s : scales) results.push_back(PressureOfVolume(*s, celsius, v, sigmaV, sigmaT));
+    if (q.csv) {
+        const bool scaleColumn = AnyPublished(scales);
+        out = std::string(kVolumeHeader) + (scaleColumn ? ",scale," : ",") + std::string(kResultHeader) + '\n';
+        for (std::size_t k = 0; k < scales.size(); ++k) {
+            AppendField(out, q.volume);
+            out += ',';
+            AppendField(out, q.sigmaVolume);
+            out += ',';
+            AppendField(out, q.standard);
+            out += ',';
+            AppendField(out, q.temperature);
+            if (scaleColumn) AppendScale(out, *scales[k]);
+            AppendResult(out, results[k], *scales[k]);
+            out += '\n';
+        }
+    } else {
+        const Standard& standard = *scales.front();
+        out = std::string(Trimmed(q.scale).empty() ? standard.name : standard.material) + " at " + Shortest(celsius) +
+              " C, V = " + PlusMinus(v, sigmaV, 10) + " A^3" +
+              (std::isnan(sigmaT) ? "" : ", sigma_T = " + Shortest(sigmaT) + " K") + "\n";
+        if (Trimmed(q.scale).empty()) {
+            AppendAnswer(out, standard, results.front());
+        } else {
+            AppendScaleTable(out, scales, results);
+        }
+    }
+    return Exit(results, err);
+}
+
 }  // namespace
 
 int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
@@ -116,6 +271,13 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
         err = "--sigma-t: " + (why.empty() ? "must be 0 kelvin or more" : why);
         return 2;
     }
+    std::vector<const Standard*> scales;
+    if (!ReadScales(*standard, q.scale, scales, why)) {
+        err = why;
+        return 2;
+    }
+    const bool byVolume = !q.volume.empty() || !q.sigmaVolume.empty();
+    if (byVolume) return PressureOfVolumeCommand(q, scales, celsius, sigmaT, out, err);
     XUnit unit = XUnit::DAngstrom;
     Geometry geometry{kNone, kNone};
     if (!ReadGeometry(q, unit, geometry, why)) {
@@ -123,7 +285,7 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
         return 2;
     }
     if (q.peaks.empty()) {
-        err = "no peak given: add one or more HKL:D, as 200:2.75";
+        err = "no peak given: add one or more HKL:D, as 200:2.75, or give --volume";
         return 2;
     }
     const bool measured = unit != XUnit::DAngstrom;
@@ -142,25 +304,30 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             if (colon != std::string_view::npos) ParseNumber(rest.substr(colon + 1), sigmas[i], why);
         }
     }
-    const Result r = Fit(*standard, celsius, peaks, sigmaT);
+    std::vector<Result> results;
+    for (const Standard* s : scales) results.push_back(Fit(*s, celsius, peaks, sigmaT));
 
     if (q.csv) {
         std::string label;
         for (const std::string& p : q.peaks) label += (label.empty() ? "" : " ") + p;
-        out = std::string(kPatternHeader) + ',' + (measured ? std::string(kUsedHeader) + ',' : "") +
-              std::string(kResultHeader) + '\n';
-        AppendField(out, label);
-        out += ',';
-        AppendField(out, q.standard);
-        out += ',';
-        AppendField(out, q.temperature);
-        out += ',' + std::to_string(peaks.size());
-        if (measured) AppendUsed(out, peaks);
-        AppendResult(out, r);
-        out += '\n';
+        const bool scaleColumn = AnyPublished(scales);
+        out = std::string(kPatternHeader) + (scaleColumn ? ",scale" : "") + ',' +
+              (measured ? std::string(kUsedHeader) + ',' : "") + std::string(kResultHeader) + '\n';
+        for (std::size_t k = 0; k < scales.size(); ++k) {
+            AppendField(out, label);
+            out += ',';
+            AppendField(out, q.standard);
+            out += ',';
+            AppendField(out, q.temperature);
+            out += ',' + std::to_string(peaks.size());
+            if (scaleColumn) AppendScale(out, *scales[k]);
+            if (measured) AppendUsed(out, peaks);
+            AppendResult(out, results[k], *scales[k]);
+            out += '\n';
+        }
     } else {
-        out = std::string(standard->name) + " at " + Shortest(celsius) + " C, " + std::to_string(peaks.size()) +
-              (peaks.size() == 1 ? " peak" : " peaks") +
+        out = std::string(Trimmed(q.scale).empty() ? standard->name : standard->material) + " at " + Shortest(celsius) +
+              " C, " + std::to_string(peaks.size()) + (peaks.size() == 1 ? " peak" : " peaks") +
               (std::isnan(sigmaT) ? "" : ", sigma_T = " + Shortest(sigmaT) + " K");
         if (unit == XUnit::TwoThetaDeg) {
             out += ", 2-theta at lambda = " + Digits(geometry.wavelength, 8) + " A" +
@@ -169,6 +336,8 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             out += ", energies at 2-theta = " + Shortest(geometry.twoThetaFixed) + " deg";
         }
         out += "\n";
+        // A lattice parameter per peak only where one spacing gives it: a cubic cell.
+        const bool cubic = IsCubic(*standard);
         for (std::size_t i = 0; i < peaks.size(); ++i) {
             const Peak& p = peaks[i];
             std::string line = "  " + ReflectionText(p.reflection);
@@ -183,25 +352,20 @@ int RunPressure(const PressureRequest& q, std::string& out, std::string& err)
             }
             if (!p.reflection.latticeParameter || measured) {
                 line += "d = " + PlusMinus(static_cast<float>(p.d), p.sigmaD, 7) + " A";
-                Pad(line, measured ? 73 : 36);
+                if (cubic) Pad(line, measured ? 73 : 36);
             }
-            out += line + "a = " + PlusMinus(LatticeParameter(static_cast<float>(p.d), p.reflection.n), sa, 7) +
-                   " A\n";
+            if (cubic) {
+                line += "a = " + PlusMinus(LatticeParameter(static_cast<float>(p.d), p.reflection.n), sa, 7) + " A";
+            }
+            out += line + "\n";
         }
-        if (r.status != Status::Error) {
-            int32_t hundredths = 0;
-            Hundredths(r.pGpa, hundredths);
-            out += "a      = " + PlusMinus(r.a, r.sigmaA, 7) + " A\n";
-            out += "V/V0   = " + Digits(r.vRatio, 6) + "\n";
-            out += "P      = " + PlusMinus(hundredths / 100.0, r.sigmaPGpa, 15) + " GPa\n";
-            if (r.status == Status::Warning) out += "warning: " + r.message + "\n";
+        if (Trimmed(q.scale).empty()) {
+            AppendAnswer(out, *scales[0], results[0]);
+        } else {
+            AppendScaleTable(out, scales, results);
         }
     }
-    if (r.status == Status::Error) {
-        err = r.message;
-        return 1;
-    }
-    return 0;
+    return Exit(results, err);
 }
 
 int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
@@ -222,9 +386,14 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
         err = "--wavelength: " + (why.empty() ? "must be a positive number of angstrom" : why);
         return 2;
     }
-    const SpacingResult s = SpacingsAt(*standard, celsius, gpa, q.maxN, wavelength);
+    SpacingResult s = SpacingsAt(*standard, celsius, gpa, q.maxN, wavelength);
     if (s.status == Status::Error) {
         err = s.message;
+        return 1;
+    }
+    const bool cubic = !IsHexagonal(*standard);
+    if (!cubic && !AddHexagonalRows(*standard, q.maxN, wavelength, s, why)) {
+        err = why;
         return 1;
     }
     const bool angles = !std::isnan(wavelength);
@@ -232,7 +401,8 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
     if (q.csv) {
         out = angles ? "hkl,n,d,two_theta\n" : "hkl,n,d\n";
         for (const SpacingRow& row : s.rows) {
-            out += HklText(row.hkl) + ',' + std::to_string(row.n) + ',' + Shortest(static_cast<float>(row.d));
+            out += HklText(row.hkl) + ',' + (cubic ? std::to_string(row.n) : "") + ',' +
+                   Shortest(static_cast<float>(row.d));
             if (angles) out += ',' + (std::isnan(row.twoTheta) ? "" : Shortest(static_cast<float>(row.twoTheta)));
             out += '\n';
         }
@@ -240,13 +410,16 @@ int RunSpacing(const SpacingRequest& q, std::string& out, std::string& err)
         return 0;
     }
     out = std::string(standard->name) + " at " + Shortest(celsius) + " C and " + Shortest(gpa) +
-          " GPa: a = " + Digits(s.a, 7) + " A, V/V0 = " + Digits(s.vRatio, 6) + "\n";
+          " GPa: a = " + Digits(s.a, 7) + " A, " + (cubic ? "" : "c = " + Digits(s.c, 7) + " A, ") +
+          "V/V0 = " + Digits(s.vRatio, 6) +
+          // The built-in model's line stays as it always was.
+          (IsPublishedScale(*standard) ? ", V = " + Digits(s.volume, 7) + " A^3" : "") + "\n";
     if (s.status == Status::Warning) out += "warning: " + s.message + "\n";
     out += angles ? "hkl       n      d (A)      2-theta (deg)\n" : "hkl       n      d (A)\n";
     for (const SpacingRow& row : s.rows) {
         std::string line = HklText(row.hkl);
         Pad(line, 10);
-        line += std::to_string(row.n);
+        line += cubic ? std::to_string(row.n) : "-";
         Pad(line, 17);
         line += Shortest(static_cast<float>(row.d));
         if (angles) {

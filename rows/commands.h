@@ -1,4 +1,5 @@
-// The pressure and spacing commands: arguments as typed in, the answer as text.
+// The pressure and spacing commands: arguments as typed in, the answer as text. The command
+// line and the page give the same answers from this one copy.
 #pragma once
 
 #include <string>
@@ -14,6 +15,10 @@ struct PressureRequest {
     // or photon energies in keV at a fixed 2-theta (degrees). Empty texts: not given.
     bool twoTheta = false, energyDispersive = false;
     std::string wavelength = {}, energy = {}, twoThetaFixed = {};
+    // A cell volume in angstrom^3 instead of peaks, and its sigma; empty: not given.
+    std::string volume = {}, sigmaVolume = {};
+    // "all": one answer per scale of the standard's material; empty: the standard as named.
+    std::string scale = {};
 };
 
 struct SpacingRequest {

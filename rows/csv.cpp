@@ -7,6 +7,13 @@
 
 namespace hv::rows {
 
+FdSource::FdSource(int fd) : fd_(fd), start_(::lseek(fd, 0, SEEK_CUR)) {}
+
+bool FdSource::Rewind()
+{
+    return start_ >= 0 && ::lseek(fd_, static_cast<off_t>(start_), SEEK_SET) == static_cast<off_t>(start_);
+}
+
 long FdSource::Read(char* buffer, std::size_t size)
 {
     for (;;) {
@@ -22,6 +29,44 @@ long MemorySource::Read(char* buffer, std::size_t size)
     if (n) std::memcpy(buffer, data_.data(), n);
     data_.remove_prefix(n);
     return static_cast<long>(n);
+}
+
+SpooledSource::~SpooledSource()
+{
+    if (spool_) std::fclose(spool_);
+}
+
+long SpooledSource::Read(char* buffer, std::size_t size)
+{
+    if (replaying_) {
+        const std::size_t got = std::fread(buffer, 1, size, spool_);
+        return got == 0 && std::ferror(spool_) ? -1 : static_cast<long>(got);
+    }
+    const long got = source_.Read(buffer, size);
+    if (got > 0 && !failed_) {
+        if (!spool_) spool_ = std::tmpfile();
+        failed_ = !spool_ || std::fwrite(buffer, 1, static_cast<std::size_t>(got), spool_) != static_cast<std::size_t>(got);
+    }
+    if (got < 0) failed_ = true;
+    return got;
+}
+
+bool SpooledSource::Rewind()
+{
+    if (replaying_) {
+        std::rewind(spool_);
+        return true;
+    }
+    char buffer[1 << 16];
+    for (long got; !failed_ && (got = Read(buffer, sizeof buffer)) > 0;) {
+    }
+    if (failed_) return false;
+    // Nothing read at all: an empty spool still replays as the empty input it was.
+    if (!spool_ && !(spool_ = std::tmpfile())) return false;
+    if (std::fflush(spool_) != 0) return false;
+    std::rewind(spool_);
+    replaying_ = true;
+    return true;
 }
 
 void Record::Clear()

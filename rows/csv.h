@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,24 +17,55 @@ public:
     virtual ~Source() = default;
     // Up to size bytes into buffer: the count read, 0 at the end, -1 on a read error.
     virtual long Read(char* buffer, std::size_t size) = 0;
+    // Back to where reading began, for a second pass; false when the bytes cannot be read
+    // again (a pipe), and then nothing has moved.
+    virtual bool Rewind() { return false; }
 };
 
+// A file descriptor; it rewinds when it can seek (a regular file, also as standard input).
 class FdSource final : public Source {
 public:
-    explicit FdSource(int fd) : fd_(fd) {}
+    explicit FdSource(int fd);
     long Read(char* buffer, std::size_t size) override;
+    bool Rewind() override;
 
 private:
     int fd_;
+    long long start_;  // the offset reading began at, -1 where the descriptor cannot seek
 };
 
 class MemorySource final : public Source {
 public:
-    explicit MemorySource(std::string_view data) : data_(data) {}
+    explicit MemorySource(std::string_view data) : data_(data), all_(data) {}
     long Read(char* buffer, std::size_t size) override;
+    bool Rewind() override
+    {
+        data_ = all_;
+        return true;
+    }
 
 private:
-    std::string_view data_;
+    std::string_view data_, all_;
+};
+
+// Any source copied once into a temporary file as it is read, so that it can be read
+// again: the second pass of a pipe costs disk, never memory.
+class SpooledSource final : public Source {
+public:
+    explicit SpooledSource(Source& source) : source_(source) {}
+    ~SpooledSource() override;
+    SpooledSource(const SpooledSource&) = delete;
+    SpooledSource& operator=(const SpooledSource&) = delete;
+    long Read(char* buffer, std::size_t size) override;
+    // Reads the rest of the original through first; false when no temporary file could be
+    // made or the copy failed, and then the input is spent.
+    bool Rewind() override;
+
+private:
+    Source& source_;
+    std::FILE* spool_ = nullptr;
+    bool failed_ = false;
+    bool replaying_ = false;
 };
 
 // A record longer than this (its text plus one byte per field) is not kept: its fields are

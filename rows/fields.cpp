@@ -23,19 +23,43 @@ void AppendNumber(std::string& line, double value)
     line.append(buffer, ec == std::errc() ? end : buffer);
 }
 
-void AppendResult(std::string& line, const Result& r)
+namespace {
+
+void ResultColumns(std::string& line, const Result& r, bool doublePressure)
 {
     const bool numbers = r.status != Status::Error;
     AppendNumber(line, numbers ? r.a : kNone);
     AppendNumber(line, numbers ? r.sigmaA : kNone);
     AppendNumber(line, numbers ? r.vRatio : kNone);
-    line += ',';
-    if (numbers) line += Shortest(r.pGpa);
+    if (doublePressure) {
+        AppendNumber(line, numbers ? r.pressure : kNone);
+    } else {
+        line += ',';
+        if (numbers) line += Shortest(r.pGpa);
+    }
     AppendNumber(line, numbers ? r.sigmaPGpa : kNone);
     line += ',';
     line += StatusName(r.status);
     line += ',';
     AppendField(line, r.message);
+}
+
+}  // namespace
+
+void AppendScale(std::string& line, const Standard* standard)
+{
+    line += ',';
+    if (standard) AppendField(line, standard->name);
+}
+
+void AppendResult(std::string& line, const Result& r)
+{
+    ResultColumns(line, r, false);
+}
+
+void AppendResult(std::string& line, const Result& r, const Standard& standard)
+{
+    ResultColumns(line, r, IsPublishedScale(standard));
 }
 
 }  // namespace hv::rows

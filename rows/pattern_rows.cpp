@@ -7,19 +7,38 @@
 
 namespace hv::rows {
 
+namespace {
+
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
 void AppendPatternRow(std::string& out, std::string_view file, std::string_view standardText, std::string_view tText,
                       const pattern::Outcome& outcome)
 {
     AppendField(out, file);
     out += ',';
-    AppendField(out, standardText);
+    // A published scale is named as every output names it (Au:Fei2007 for Au); the built-in
+    // model's NaCl, KCl and CsCl stay as the user wrote them, as they always did.
+    const Standard* standard = FindStandardAnyCase(Trimmed(standardText));
+    const bool published = standard && IsPublishedScale(*standard);
+    AppendField(out, published ? standard->name : standardText);
     out += ',';
     AppendField(out, tText);
     AppendNumber(out, outcome.wavelength);
     const auto used = std::count_if(outcome.peaks.begin(), outcome.peaks.end(),
                                     [](const pattern::PeakRow& p) { return p.used; });
     out += ',' + std::to_string(used);
-    AppendResult(out, outcome.result);
+    if (published) {
+        AppendResult(out, outcome.result, *standard);
+    } else {
+        AppendResult(out, outcome.result);
+    }
     AppendNumber(out, outcome.fom);
     if (outcome.strongExpected > 0) {
         out += ',' + std::to_string(outcome.strongFound) + ',' + std::to_string(outcome.strongExpected);

@@ -16,7 +16,8 @@ constexpr std::string_view kPatternRowHeader =
 constexpr std::string_view kPeakRowHeader =
     "file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note,i_expected";
 
-// Appends one line, LF included: file, standard and t_c as the user gave them, the
+// Appends one line, LF included: file, standard and t_c as the user gave them (a published
+// scale's standard by its full name, Au:Fei2007 for Au, and p_gpa as its double), the
 // wavelength used (empty where none was needed), the number of used reflections, then the
 // result's columns exactly as batch writes them; then how well the standard's expected
 // pattern is explained (fom, the strongest expected reflections used and looked for, both

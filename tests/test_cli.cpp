@@ -155,7 +155,7 @@ TEST(Batch, BadFields)
 {
     struct Case { std::string row; const char* why; };
     const Case cases[] = {
-        {"KBr,25,200,2.75", "KBr\"\" is not known: give one of NaCl, KCl, CsCl"},
+        {"KBr,25,200,2.75", "KBr\"\" is not known: give one of NaCl (built-in, Matsui2012), KCl (built-in), CsCl"},
         {",25,200,2.75", "standard: empty"},
         {"NaCl,,200,2.75", "temperature: empty"},
         {"NaCl,-300,200,2.75", "below absolute zero"},

@@ -1,5 +1,5 @@
 // window.hivarnisse: the WebAssembly core with the Python module's arguments and results
-// (pressure, fit, spacing), and batch(csvText) -> csvText with the bytes of
+// (pressure, fit, spacing, standards, convert), and batch(csvText) -> csvText with the bytes of
 // "hivarnisse-calc batch". Lists broadcast against single values as numpy broadcasts
 // one-dimensional arrays; NaN stands where Python has NaN, null where it takes None.
 (function (scope) {
@@ -24,7 +24,7 @@
   const at = (v, i) => (isList(v) ? v[v.length === 1 ? 0 : i] : v);
 
   function checkStandard(standard) {
-    if (typeof standard !== 'string') throw new TypeError('standard must be a string: "NaCl", "CsCl" or "KCl"');
+    if (typeof standard !== 'string') throw new TypeError('standard must be a string: "NaCl", "Au", "Au:Anderson1989", ...');
   }
 
   function vector(M, Type, values) {
@@ -43,7 +43,8 @@
           optional(at(sigma_d, i)), optional(at(sigma_t, i)));
       if (n < 0) return one(0);
       const out = {
-        p_gpa: new Float32Array(n), sigma_p_gpa: new Float64Array(n), a: new Float64Array(n),
+        // A published scale's pressure is a double, the built-in model's the window's single.
+        p_gpa: M.isPublished(standard) ? new Float64Array(n) : new Float32Array(n), sigma_p_gpa: new Float64Array(n), a: new Float64Array(n),
         sigma_a: new Float64Array(n), v_ratio: new Float64Array(n), status: new Array(n), message: new Array(n),
       };
       for (let i = 0; i < n; ++i) {
@@ -122,7 +123,16 @@
       }
     }
 
-    return M.fitPatternArrays ? { pressure, fit, spacing, batch, pattern } : { pressure, fit, spacing, batch };
+    // Every standard and scale, and one pressure on another scale, as the Python module's.
+    const standards = () => M.standards();
+    function convert(p_gpa, t_c, from_standard, to_standard) {
+      checkStandard(from_standard);
+      checkStandard(to_standard);
+      return M.convert(Number(p_gpa), Number(t_c), from_standard, to_standard);
+    }
+
+    const common = { pressure, fit, spacing, batch, standards, convert };
+    return M.fitPatternArrays ? { ...common, pattern } : common;
   }
 
   const exported = { makeApi };

@@ -733,6 +733,43 @@
     }
   }
 
+  // ---- Standards and scales ----
+
+  // The choosers of every section but the window-like calculator, and the list of standards,
+  // from the core's table: one group per material, its default scale first.
+  function fillStandards() {
+    const table = M.standards();
+    for (const id of ['fit-standard', 'pos-standard', 'pat-standard']) {
+      const select = $(id);
+      const chosen = select.value;
+      select.textContent = '';
+      let group = null;
+      for (const s of table) {
+        if (!group || group.label !== s.material) {
+          group = document.createElement('optgroup');
+          group.label = s.material;
+          select.append(group);
+        }
+        const option = document.createElement('option');
+        option.value = s.name;
+        option.textContent = s.builtin ? `${s.name} (built-in model)` : s.name + (s.default ? ' (default)' : '');
+        group.append(option);
+      }
+      select.value = chosen;
+    }
+    const body = $('standards-table').querySelector('tbody');
+    body.textContent = '';
+    for (const s of table) {
+      const row = body.insertRow();
+      const name = document.createElement('th');
+      name.scope = 'row';
+      name.textContent = s.name;
+      row.append(name);
+      const range = s.phase ? `${s.range}. ${s.phase}` : s.range;
+      for (const text of [s.structure, s.equation, range, s.reference]) row.insertCell().textContent = text;
+    }
+  }
+
   // ---- Start ----
 
   function wire() {
@@ -781,6 +818,7 @@
     api = HiVarnisseApi.makeApi(M);
     window.hivarnisse = api;
     chooseStandard();
+    fillStandards();
     for (const id of ['calc-go', 'fit-go', 'pos-go', 'batch-go', 'pat-go']) $(id).disabled = false;
     // A build without the pattern fitter shows no patterns section.
     if (!M.fitPatternFile) {

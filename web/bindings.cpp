@@ -4,6 +4,11 @@
 #include "rows/batch.h"
 #include "rows/commands.h"
 #include "rows/csv.h"
+#include "rows/standards_table.h"
+#include "core/convert.h"
+#include "core/scales.h"
+#include "core/cell.h"
+#include "core/hexagonal_rows.h"
 #include "core/inverse.h"
 #include "core/numbers.h"
 #include "core/pressure.h"
@@ -27,7 +32,7 @@ const hv::Standard& StandardArg(const std::string& name)
     const hv::Standard* s = hv::FindStandardAnyCase(name);
     if (!s) {
         val::global("Error")
-            .new_(std::string("unknown standard ") + hv::Quoted(name) + ": known are " + hv::StandardNames())
+            .new_(std::string("unknown standard ") + hv::Quoted(name) + ": known are " + hv::AllStandardNames())
             .throw_();
     }
     return *s;
@@ -75,10 +80,60 @@ val Calculate(const std::string& standardName, const std::string& temperature, i
 
 // ---- As the Python module: one element of pressure(), fit(), spacing() ----
 
-val ResultObject(const hv::Result& r)
+// The table of standards and scales, for the page's choosers and its list of references.
+val StandardsTable()
+{
+    val out = val::array();
+    for (const hv::Standard& s : hv::AllStandards()) {
+        val row = val::object();
+        row.set("name", std::string(s.name));
+        row.set("material", std::string(s.material));
+        row.set("scale", std::string(s.scale));
+        row.set("default", s.isDefault);
+        row.set("builtin", !hv::IsPublished(s));
+        row.set("structure", hv::rows::StructureText(s));
+        row.set("equation", hv::rows::EquationText(s));
+        row.set("range", std::string(s.range));
+        row.set("phase", std::string(s.phase));
+        row.set("reference", std::string(s.reference));
+        out.call<void>("push", row);
+    }
+    return out;
+}
+
+bool IsPublishedName(const std::string& name)
+{
+    return hv::IsPublished(StandardArg(name));
+}
+
+// A pressure on another scale of the same material, as Python's convert().
+val ConvertPressure(double pGpa, double tC, const std::string& fromName, const std::string& toName)
+{
+    const hv::Standard& from = StandardArg(fromName);
+    const hv::Standard& to = StandardArg(toName);
+    const float t = static_cast<float>(tC);
+    hv::Conversion c;
+    if (std::string why; !hv::CheckTemperature(t, why)) {
+        c.message = why;
+    } else {
+        c = hv::Convert(pGpa, t, from, to);
+    }
+    val out = val::object();
+    out.set("p_gpa", c.pressure);
+    out.set("volume", c.volume);
+    out.set("from_standard", std::string(from.name));
+    out.set("to_standard", std::string(to.name));
+    out.set("status", std::string(hv::StatusName(c.status)));
+    out.set("message", c.message);
+    return out;
+}
+
+// p_gpa as the Python module gives it: a published scale's double, the built-in model's single.
+val ResultObject(const hv::Result& r, const hv::Standard& standard)
 {
     val out = val::object();
-    out.set("p_gpa", static_cast<double>(r.pGpa));
+    out.set("p_gpa", hv::IsPublished(standard) ? (r.status == hv::Status::Error ? NAN : r.pressure)
+                                               : static_cast<double>(r.pGpa));
     out.set("sigma_p_gpa", r.sigmaPGpa);
     out.set("a", r.a);
     out.set("sigma_a", r.sigmaA);
@@ -105,7 +160,7 @@ val PressureOne(const std::string& standardName, double tC, const std::string& h
         const hv::Peak peak{*refl, d, sigmaD};
         r = hv::Fit(standard, t, {&peak, 1}, sigmaT);
     }
-    return ResultObject(r);
+    return ResultObject(r, standard);
 }
 
 val FitPattern(const std::string& standardName, double tC, const std::vector<std::string>& hkl,
@@ -129,7 +184,7 @@ val FitPattern(const std::string& standardName, double tC, const std::vector<std
         }
     }
     if (r.message.empty()) r = hv::Fit(standard, t, peaks, sigmaT);
-    val out = ResultObject(r);
+    val out = ResultObject(r, standard);
     out.set("n_peaks", static_cast<int>(hkl.size()));
     return out;
 }
@@ -147,7 +202,11 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
         if (!refl) ThrowError(why);
         asked.push_back(*refl);
     }
-    const hv::SpacingResult s = hv::SpacingsAt(standard, static_cast<float>(tC), pGpa, listed ? maxN : 0, wavelength);
+    hv::SpacingResult s = hv::SpacingsAt(standard, static_cast<float>(tC), pGpa, listed ? maxN : 0, wavelength);
+    const bool hexagonal = hv::IsHexagonal(standard);
+    if (s.status != hv::Status::Error && hexagonal && listed && !hv::AddHexagonalRows(standard, maxN, wavelength, s, why)) {
+        ThrowError(why);
+    }
     if (s.status == hv::Status::Error) ThrowError(s.message);
     val names = val::array(), ns = val::array(), ds = val::array(), twoThetas = val::array();
     const auto add = [&](const std::string& name, int n, double dv) {
@@ -159,7 +218,10 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
     if (listed) {
         for (const hv::SpacingRow& row : s.rows) add(hv::HklText(row.hkl), row.n, row.d);
     } else {
-        for (const hv::Reflection& refl : asked) add(hv::ReflectionText(refl), refl.n, hv::Spacing(s.a, refl.n));
+        for (const hv::Reflection& refl : asked) {
+            add(hv::ReflectionText(refl), refl.n,
+                hexagonal ? hv::Spacing(hv::CrystalSystem::Hexagonal, s.a, s.c, refl.hkl) : hv::Spacing(s.a, refl.n));
+        }
     }
     val out = val::object();
     out.set("hkl", names);
@@ -167,6 +229,8 @@ val Spacing(const std::string& standardName, double tC, double pGpa, const std::
     out.set("d", ds);
     if (!std::isnan(wavelength)) out.set("two_theta", twoThetas);
     out.set("a", s.a);
+    if (hexagonal) out.set("c", s.c);
+    out.set("volume", s.volume);
     out.set("v_ratio", s.vRatio);
     out.set("status", std::string(hv::StatusName(s.status)));
     out.set("message", s.message);
@@ -235,6 +299,12 @@ public:
         if (!progress_.isUndefined() && !progress_.isNull()) progress_(static_cast<double>(done_), static_cast<double>(total_));
         return got;
     }
+    // The batch reads its input twice (the first pass only looks at the standards).
+    bool Rewind() override
+    {
+        done_ = 0;
+        return data_.Rewind();
+    }
 
 private:
     hv::rows::MemorySource data_;
@@ -273,4 +343,7 @@ EMSCRIPTEN_BINDINGS(hivarnisse)
     emscripten::function("spacingCommand", &SpacingCommand);
     emscripten::function("wavelengthOfEnergy", &WavelengthOfEnergyText);
     emscripten::function("batch", &Batch);
+    emscripten::function("standards", &StandardsTable);
+    emscripten::function("isPublished", &IsPublishedName);
+    emscripten::function("convert", &ConvertPressure);
 }

@@ -121,7 +121,7 @@ def test_bad_elements_leave_the_others_alone():
 
 
 ARGUMENT_ERRORS = [
-    (ValueError, "unknown standard \"NaCI\": known are NaCl, KCl, CsCl", lambda: hv.pressure("NaCI", 25, "200", 2.75)),
+    (ValueError, "unknown standard \"NaCI\": known are NaCl (built-in, Matsui2012), KCl (built-in), CsCl", lambda: hv.pressure("NaCI", 25, "200", 2.75)),
     (ValueError, "broadcast", lambda: hv.pressure("NaCl", [25, 26], "200", [1.0, 2.0, 3.0])),
     (TypeError, "hkl must be a string, a whole number", lambda: hv.pressure("NaCl", 25, 200.0, 2.75)),
     (TypeError, "not an array of bool", lambda: hv.pressure("NaCl", 25, True, 2.75)),

@@ -3,7 +3,11 @@
 // the exit status, when glibc computes exp and pow with its generic code, which the
 // WebAssembly build's musl shares. glibc's FMA variants, which it picks on CPUs with FMA, may
 // differ in the last bit, and sigma_p_gpa comes from differences of the model that magnify
-// that: with them, lines may differ only in the double columns and only within 1e-8.
+// that: with them, lines may differ only in the double columns and only within 1e-8. A
+// published scale (a row whose scale column names one, Au:Fei2007) computes through log,
+// cbrt and the Debye integral as well, where the WebAssembly build's C library and glibc
+// may differ in the last bit whatever glibc picks: its lines are held to the same 1e-8, and
+// its p_gpa is a double too.
 // node batch.mjs SITE_DIR HIVARNISSE_CALC
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -30,7 +34,7 @@ const number = (lo, hi) => String(lo + (hi - lo) * next());
 
 // What measurement files hold, good and bad, in proportions that keep most rows computable.
 function row(pattern) {
-  const standard = pick(['NaCl', 'NaCl', 'CsCl', 'CsCl', 'KCl', 'nacl', ' CsCl ', 'MgO', '']);
+  const standard = pick(['NaCl', 'NaCl', 'CsCl', 'CsCl', 'KCl', 'nacl', ' CsCl ', 'KBr', '', 'Au', 'mgo', 'Pt:Holmes1989']);
   const t = pick([number(-50, 900), '25', '298.15K', ' 300 ', '-300', 'hot', '', '1e40']);
   const hkl = pick(['200', '220', '111', '"2 0 0"', '"2,2,0"', 'lp', '110', '210', '10 0 0', '000', '2000', '']);
   const d = next() < 0.85 ? number(1.2, 4.2) : pick(['', '0', '-1', 'abc', '1e400', '1e-400', 'nan', '2.75e0', '5.64']);
@@ -72,7 +76,9 @@ function nearlyEqual(a, b) {
     if (la[i] === lb[i]) continue;
     ++lines;
     const fa = la[i].split(','), fb = lb[i].split(',');
-    const doubles = new Set([7, 6, 5, 3].map((k) => fa.length - k));  // counted from the message's end
+    // Counted from the message's end; p_gpa (4) is a double only on a published scale, and a
+    // single's text cannot change by 1e-8 without changing its value by an ulp, 6e-8 or more.
+    const doubles = new Set([7, 6, 5, 4, 3].map((k) => fa.length - k));
     if (fa.length !== fb.length) return { bad: `line ${i + 1}: ${la[i]} | ${lb[i]}` };
     for (let k = 0; k < fa.length; ++k) {
       if (fa[k] === fb[k]) continue;
@@ -81,6 +87,17 @@ function nearlyEqual(a, b) {
     }
   }
   return { lines };
+}
+
+function differingLinesArePublished(a, b) {
+  const la = a.split('\n'), lb = b.split('\n');
+  const head = la[0].split(',');
+  // Counted from the end, as in nearlyEqual: input fields may hold quoted commas.
+  const fromEnd = head.length - head.indexOf('scale');
+  return head.includes('scale') && la.every((line, i) => {
+    const f = line.split(',');
+    return line === lb[i] || f[f.length - fromEnd].includes(':');
+  });
 }
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'hv-web-batch-'));
@@ -92,7 +109,10 @@ for (const [name, csv] of cases) {
   const native = spawnSync(calc, ['batch', file], { maxBuffer: 1 << 28, env: generic });
   const usual = spawnSync(calc, ['batch', file], { maxBuffer: 1 << 28 });
   const inPage = M.batch(csv, undefined);
-  const same = Buffer.from(inPage.csv, 'utf8').equals(native.stdout);
+  // Bytes equal, but for lines of a published scale, which must agree to 1e-8.
+  const same = Buffer.from(inPage.csv, 'utf8').equals(native.stdout) ||
+    (!nearlyEqual(inPage.csv, native.stdout.toString()).bad &&
+     differingLinesArePublished(inPage.csv, native.stdout.toString()));
   const rows = inPage.rows;
   if (!same || inPage.exit_code !== native.status) {
     ++failures;

@@ -105,7 +105,7 @@ check('pressure', () => {
   const cscl = hv.pressure('CsCl', 25, ['110', 'lp'], [2.8, 3.8]);
   assert.deepEqual(Array.from(cscl.p_gpa, (x) => round(x, 2)), [2.76, 7.94]);
   assert.throws(() => hv.pressure('NaCl', 25, '200', [1, 2], [1, 2, 3]), /do not broadcast/);
-  assert.throws(() => hv.pressure('MgO', 25, '200', 2.75), /unknown standard "MgO"/);
+  assert.throws(() => hv.pressure('KBr', 25, '200', 2.75), /unknown standard "KBr"/);
   assert.equal(hv.pressure('NaCl', -300, '200', 2.75).status, 'error');
 });
 

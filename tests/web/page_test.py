@@ -486,5 +486,45 @@ class Page(unittest.TestCase):
         self.assertEqual(unnamed, [])
 
 
+    def test_12_standards_and_scales(self):
+        self.open()
+        # Every section but the window-like calculator chooses among every standard and scale,
+        # the built-in model's NaCl first as before.
+        for id_ in ("fit-standard", "pos-standard", "pat-standard"):
+            values = [o.get_attribute("value") for o in self.el(id_).find_elements(By.TAG_NAME, "option")]
+            self.assertEqual(values[0], "NaCl", id_)
+            for name in ("CsCl", "KCl", "Au:Fei2007", "Au:Anderson1989", "NaCl-B2:Fei2007", "Re:Zha2004", "W:Litasov2013"):
+                self.assertIn(name, values, id_)
+        self.assertEqual(len(self.d.find_elements(By.CSS_SELECTOR, 'input[name="calc-standard"]')), 2)
+        # Rhenium's positions at 50 GPa: a, c, and its reflections by falling d, 1 0 0 first.
+        Select(self.el("pos-standard")).select_by_value("Re:Zha2004")
+        self.type_into("pos-p", "50")
+        self.el("pos-go").click()
+        self.assertTrue(self.text("pos-summary").startswith(
+            "Re:Zha2004 at 25 C and 50 GPa: a = 2.661995 A, c = 4.298589 A"), self.text("pos-summary"))
+        first = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, "#pos-table tbody tr:first-child td")]
+        self.assertEqual(first[0], "100")
+        self.assertEqual(first[2], "2.305355")
+        # Gold's two reflections on its default scale, named in the answer.
+        Select(self.el("fit-standard")).select_by_value("Au:Fei2007")
+        rows = self.d.find_elements(By.CSS_SELECTOR, "#fit-peaks tbody tr")
+        for row, (hkl, d) in zip(rows, [("111", "2.2815"), ("200", "1.9759")]):
+            boxes = row.find_elements(By.CSS_SELECTOR, "input")
+            boxes[0].clear()
+            boxes[0].send_keys(hkl)
+            boxes[1].clear()
+            boxes[1].send_keys(d)
+        self.el("fit-go").click()
+        self.assertTrue(self.text("fit-out").startswith("Au:Fei2007 at 25 C, 2 peaks"), self.text("fit-out"))
+        # The list of standards names each scale with the paper to cite.
+        table = self.text("standards-table")
+        for words in ("Au:Anderson1989", "Anderson et al. (1989), J. Appl. Phys. 65, 1534", "J. Appl. Phys. 42, 3239",
+                      "Ono (2022), doi:10.1155/2022/7545777", "hcp"):
+            self.assertIn(words, table)
+        self.shot("standards", 1280)
+        self.shot("standards", 390)
+        self.no_errors_logged()
+
+
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], "-v"], exit=True)
