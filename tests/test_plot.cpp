@@ -15,6 +15,14 @@ namespace {
 namespace fs = std::filesystem;
 using hv::cli::ChooseLayers;
 
+// Drawing in this process leaves cairo's and fontconfig's caches, which the program frees
+// before it exits; so do the tests, or the leak checker counts them.
+class ReleaseCaches : public testing::Environment {
+public:
+    void TearDown() override { hv::cli::ReleasePlotCaches(); }
+};
+const testing::Environment* const releaseCaches = testing::AddGlobalTestEnvironment(new ReleaseCaches);
+
 // x = 0..99, data 10 everywhere, fitted windows (curve 12 over a background of 9) on
 // [10, 20), [40, 50) and [70, 80); peaks (fitted position, used) as the case says.
 struct Case {
