@@ -349,10 +349,21 @@ class Page(unittest.TestCase):
         self.assertEqual([r[1] for r in rows], ["run-03.xy", "run-06.xy", "notes.txt"])
         self.assertEqual([round(float(r[2])) for r in rows[:2]], [3, 6])
         self.assertTrue(all(abs(float(r[2]) - p) <= 0.02 for r, p in zip(rows, (3, 6))), rows)
-        self.assertEqual([r[6] for r in rows], ["ok", "ok", "error"])
+        self.assertEqual([r[7] for r in rows], ["ok", "ok", "error"])
+        # How much of NaCl's expected pattern each file shows: all of its three strongest.
+        self.assertTrue(all(r[6].endswith("%, 3 of 3 strongest") for r in rows[:2]), rows)
+        self.assertEqual(rows[2][6], "")
         self.assertTrue(self.el("pat-chart").is_displayed())
         self.assertTrue(self.el("pat-series").is_displayed())
         self.assertTrue(self.text("pat-chart-caption").startswith("run-03.xy: P = "))
+        self.assertIn("3 of 3 strongest", self.text("pat-chart-caption"))
+        # The chosen file's reflections with their expected intensities: rock salt's 200 the strongest.
+        peaks = {tr.find_elements(By.TAG_NAME, "td")[0].text: [c.text for c in tr.find_elements(By.TAG_NAME, "td")]
+                 for tr in self.d.find_elements(By.CSS_SELECTOR, "#pat-peaks tbody tr")}
+        self.assertEqual(peaks["200"][5], "100")
+        self.assertEqual(peaks["200"][6], "used")
+        self.assertTrue(all(float(r[5]) < 100 for h, r in peaks.items() if h != "200"), peaks)
+        self.assertEqual(self.text("pat-trend"), "")
         # The second file's fit, chosen from the keyboard.
         self.d.find_element(By.CSS_SELECTOR, '#pat-table input[type="radio"]').send_keys(Keys.ARROW_DOWN)
         self.assertTrue(self.text("pat-chart-caption").startswith("run-06.xy: P = "))
