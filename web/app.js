@@ -507,8 +507,8 @@
   // lies beyond three sigma (a zero or distance error), else empty.
   function trendWarning(r) {
     if (!(Number.isFinite(r.trend) && Number.isFinite(r.sigma_trend) && Math.abs(r.trend) > 3 * r.sigma_trend)) return '';
-    return `a_i drifts with position as an x offset of ${numberText(r.trend)} \u00b1 ${numberText(r.sigma_trend)} would make it: ` +
-      'a zero or distance error? Try "refine a zero shift".';
+    return `a_i drifts with position, as an offset of x by ${numberText(r.trend)} \u00b1 ${numberText(r.sigma_trend)} would make it: ` +
+      'a zero or distance error? Tick "Refine a zero shift" and fit again.';
   }
 
   function numberText(v) {

@@ -407,6 +407,37 @@ class Page(unittest.TestCase):
         self.shot("patterns", 390)
         self.no_errors_logged()
 
+    def test_10b_zero_shift(self):
+        self.open()
+        # NaCl at 5 GPa seen through a calibration that drifted by +0.15 degrees.
+        self.d.execute_script("""
+            const s = hivarnisse.spacing('NaCl', 25, 5, null, 0.4133);
+            const lines = [];
+            for (let i = 0; i < 2000; ++i) {
+              const x = 5 + 15 * i / 1999;
+              let y = 100 + 20 * Math.sin(i);
+              for (const t of s.two_theta) y += 800 * Math.exp(-0.5 * ((x - t - 0.15) / 0.03) ** 2);
+              lines.push(x.toFixed(5) + ' ' + y.toFixed(3));
+            }
+            document.getElementById('pat-wavelength').value = '0.4133';
+            const dt = new DataTransfer();
+            dt.items.add(new File([lines.join('\\n') + '\\n'], 'drifted.xy'));
+            document.getElementById('pat-drop').dispatchEvent(new DragEvent('drop', {dataTransfer: dt, bubbles: true, cancelable: true}));
+        """)
+        WebDriverWait(self.d, 120).until(lambda d: "1 file," in self.text("pat-summary"))
+        self.assertIn("a zero or distance error", self.text("pat-trend"))
+        self.assertNotIn("Zero shift", self.text("pat-chart-caption"))
+        # Refined with the lattice: the offset comes back, the trend and its warning go.
+        self.el("pat-zero").click()
+        self.el("pat-go").click()
+        WebDriverWait(self.d, 120).until(lambda d: "Zero shift" in self.text("pat-chart-caption"))
+        self.assertIn("Zero shift 0.15 \u00b1", self.text("pat-chart-caption"))
+        self.assertEqual(self.text("pat-trend"), "")
+        row = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, "#pat-table tbody td")]
+        self.assertEqual(row[7], "ok")
+        self.assertLess(abs(float(row[2]) - 5), 0.02, row)
+        self.no_errors_logged()
+
     def test_12_equation_of_state(self):
         self.open()
         # Exact BM3 points of V0 74.698, K0 160.2 GPa, K0' 4.6, pasted: the fit gives them back
