@@ -16,11 +16,11 @@ const hv = require(path.join(site, 'api.js')).makeApi(M);
 
 // NaCl at 25 C seen at 0.4133 A: Gaussian peaks of 0.03 degrees where the inverse puts them,
 // on a sloping background, with a little deterministic noise.
-function made(pGpa, seed, shift = 0) {
-  const s = hv.spacing('NaCl', 25, pGpa, null, 0.4133);
+function made(pGpa, seed, shift = 0, standard = 'NaCl') {
+  const s = hv.spacing(standard, 25, pGpa, null, 0.4133);
   let state = seed;
   const noise = () => ((state = (Math.imul(state, 1103515245) + 12345) >>> 0) / 4294967296 - 0.5) * 10;
-  const lines = ['# made for the test: NaCl at 25 C, ' + pGpa + ' GPa, 0.4133 A'];
+  const lines = [`# made for the test: ${standard} at 25 C, ${pGpa} GPa, 0.4133 A`];
   for (let i = 0; i < 3000; ++i) {
     const x = 5 + (15 * i) / 2999;
     let y = 200 - 4 * x + noise();
@@ -41,8 +41,8 @@ const rows = rowHead + '\n' + results.map((r) => r.row).join('');
 const peaks = peakHead + '\n' + results.map((r) => r.peaks_csv).join('');
 
 let failures = 0;
-const run = (env, names = files.map(([n]) => n), extra = []) => {
-  const out = spawnSync(calc, ['pattern', '--standard', 'NaCl', '--temperature', '25', '--wavelength', '0.4133',
+const run = (env, names = files.map(([n]) => n), extra = [], standard = 'NaCl') => {
+  const out = spawnSync(calc, ['pattern', '--standard', standard, '--temperature', '25', '--wavelength', '0.4133',
     ...extra, '--peaks', 'peaks.csv', ...names], { cwd: dir, env, maxBuffer: 1 << 26 });
   return { status: out.status, rows: out.stdout.toString(), peaks: fs.readFileSync(path.join(dir, 'peaks.csv'), 'utf8') };
 };
@@ -56,6 +56,11 @@ const shifted = M.fitPatternFile('shifted.xy', shiftedText, { ...fields, zero_sh
 const unshifted = M.fitPatternFile('shifted.xy', shiftedText, fields);
 const shiftedNative = run(genericEnv, ['shifted.xy'], ['--zero-shift']);
 const unshiftedNative = run(genericEnv, ['shifted.xy']);
+// Gold at 20 GPa, named as the page's chooser names its default scale: the row names the scale.
+const goldText = made(20, 5, 0, 'Au');
+fs.writeFileSync(path.join(dir, 'gold.xy'), goldText);
+const gold = M.fitPatternFile('gold.xy', goldText, { ...fields, standard: 'Au' });
+const goldNative = run(genericEnv, ['gold.xy'], [], 'Au');
 for (const [what, page, native] of [['rows', rows, generic.rows], ['peaks', peaks, generic.peaks]]) {
   if (page !== native) {
     ++failures;
@@ -84,9 +89,10 @@ function difference(a, b) {
   return worst;
 }
 // The shifted file's a_i trend and refined offset pass through cos and a difference of sums
-// that magnifies its last bit, even with the generic functions: text equal, numbers within
-// 1e-9 relative.
-for (const [what, page, native] of [['zero-shift rows', rowHead + '\n' + shifted.row, shiftedNative.rows],
+// that magnifies its last bit, even with the generic functions, and gold's scale through the
+// page's own exp and pow: text equal, numbers within 1e-9 relative.
+for (const [what, page, native] of [['gold rows', rowHead + '\n' + gold.row, goldNative.rows],
+  ['zero-shift rows', rowHead + '\n' + shifted.row, shiftedNative.rows],
   ['zero-shift peaks', peakHead + '\n' + shifted.peaks_csv, shiftedNative.peaks],
   ['unshifted rows', rowHead + '\n' + unshifted.row, unshiftedNative.rows]]) {
   const worst = difference(page, native);
@@ -149,6 +155,9 @@ try {
     assert.ok(Math.abs(strongest.expected - 100) < 1e-9, `${strongest.expected}`);
   }
   assert.equal(results[3].strong_expected, 0);
+  assert.equal(gold.status, 'ok', gold.message);
+  assert.ok(Math.abs(gold.p_gpa - 20) < 0.05, `${gold.p_gpa} for gold at 20 GPa`);
+  assert.equal(gold.row.split(',')[1], 'Au:Fei2007');
 
   // A spectrum whose header names energy, read without a unit: the row says x was taken as
   // 2-theta and how to say it on the page.
