@@ -156,10 +156,13 @@ Patterns:
   fits each with a pseudo-Voigt profile on a linear background and puts the used peaks'
   spacings through the same fit as the pressure command. One row per file, in input order,
   with the columns file, standard, t_c, wavelength, n_peaks, then the seven of batch (a,
-  sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message). With --peaks FILE it also writes
-  every predicted reflection of every file (file, hkl, n, position, sigma_position, fwhm,
-  eta, height, d, sigma_d, a_i, used, note), and with --plot DIR a picture of every fit and
-  of the series' pressures (PNG, or SVG with --plot-format svg). The files come from the
+  sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message), then how well the standard's
+  expected pattern is explained (fom, strong_found, strong_expected), the trend of a_i
+  (trend, sigma_trend) and the offset --zero-shift refines (zero_shift, sigma_zero_shift).
+  With --peaks FILE it also writes every predicted reflection of every file (file, hkl, n,
+  position, sigma_position, fwhm, eta, height, d, sigma_d, a_i, used, note, i_expected), and
+  with --plot DIR a picture of every fit and of the series' pressures (PNG, or SVG with
+  --plot-format svg). The files come from the
   command line or from a CSV given with --list, with a file column and optionally t_c,
   sigma_t, wavelength and standard. A bad file is an error row; the others are computed all
   the same. Run "hivarnisse-calc pattern --help" for every option.
@@ -224,13 +227,15 @@ wavelength is the one used (angstrom), n_peaks the number of reflections used; t
 columns as batch writes them. fom is the share of the standard's expected intensity in range
 that used reflections carry, strong_found of strong_expected its strongest expected
 reflections are used, trend (sigma_trend) is the trend of a_i with position as the offset of
-x that would make it, zero_shift (sigma_zero_shift) the offset --zero-shift refined. The used peaks' d and sigma_d go through the same fit as the
-pressure command: a file's pressure is what "hivarnisse-calc pressure" gives for its peaks.
+x that would make it, zero_shift (sigma_zero_shift) the offset --zero-shift refined. The
+used peaks' d and sigma_d go through the same fit as the pressure command: a file's
+pressure is what "hivarnisse-calc pressure" gives for its peaks.
 
 Files: .xy (# comments, the last names the columns: 2th_deg, 2th_rad, q_A^-1, q_nm^-1, d_A;
 "# Wavelength: 4.066e-11 m"), .chi (Fit2D), .fxye (GSAS), .xye (Topas) and plain columns
 (x I or x I sigma, with blanks or commas). Told apart by content first, extension second.
---x-unit, --wavelength and --energy win over what a file says.
+--x-unit, --wavelength and --energy win over what a file says. Without any, x is 2-theta in
+degrees; where the header names energy (or --two-theta-fixed is given) the row says so.
 
 Search: without --pressure-guess the lattice parameter is searched from V/V0 0.5 up to the
 volume at -0.5 GPa at the temperature (or over --pressure-range LO:HI in GPa, narrowed to
@@ -249,7 +254,9 @@ distance error) or tension make a warning.
 standard: a row's values win over the options, relative paths are relative to the list.
 --peaks FILE: every predicted reflection of every file:
   file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note,i_expected
---plot DIR: a picture per file (named after it) and series.png with P against file order.
+i_expected is the reflection's expected relative intensity, 100 for the strongest in range.
+--plot DIR: a picture per file (named after it) and series.png with P against file order,
+each point named by its file (or by its t_c, for a --list with a t_c column).
 
 A series (a compression or heating run, in input order): --follow searches each file near
 the series' pressure (within max(2 GPa, 20 %), as --pressure-guess does): the last found

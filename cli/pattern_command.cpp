@@ -7,6 +7,7 @@
 #include "cli/plot.h"
 #include "core/numbers.h"
 #include "core/units.h"
+#include "pattern/hints.h"
 #include "pattern/pattern.h"
 
 #include <algorithm>
@@ -131,6 +132,7 @@ struct Item {
     std::string error;         // a bad row of the list: the row is an error without reading the file
     pattern::Options options;
     std::string picture;       // path of its picture, empty without --plot
+    std::string label;         // its point in the series picture: the file, or its t_c from a list
 };
 
 struct Done {
@@ -253,6 +255,20 @@ std::string_view Field(const Record& r, int at)
     return at >= 0 && static_cast<std::size_t>(at) < r.Kept() ? r.Field(static_cast<std::size_t>(at)) : std::string_view();
 }
 
+// A series point's name: the file's own name without its directories.
+std::string FileLabel(std::string_view name)
+{
+    return fs::path(Trim(name)).filename().string();
+}
+
+// A series point's name from a list's t_c as typed, in degrees Celsius unless it says kelvin.
+std::string TemperatureLabel(std::string_view tText)
+{
+    const std::string_view t = Trim(tText);
+    if (t.empty() || std::isalpha(static_cast<unsigned char>(t.back()))) return std::string(t);
+    return std::string(t) + " °C";
+}
+
 // Reads the list into items; false with why for exit status 2.
 bool ReadList(const std::string& listPath, const Common& c, std::vector<Item>& items, std::string& why)
 {
@@ -358,6 +374,7 @@ bool ReadList(const std::string& listPath, const Common& c, std::vector<Item>& i
             ok = false;
             why2 = "no temperature: the row's t_c is empty and --temperature is not given";
         }
+        item.label = col.t >= 0 && !Trim(item.tText).empty() ? TemperatureLabel(item.tText) : FileLabel(item.name);
         if (ok && Trim(item.tText).empty()) item.tText = c.tText;
         if (ok && !Trim(Field(r, col.sigmaT)).empty()) {
             ok = ParseNumber(Field(r, col.sigmaT), item.options.sigmaT, why2) && item.options.sigmaT >= 0;
@@ -417,6 +434,14 @@ Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follo
                 fitted = true;
                 outcome = follow ? follow->Fit(index, &read->pattern, item.options)
                                  : pattern::FitPattern(read->pattern, item.options);
+                // x taken as 2-theta for what looks like a spectrum: say so in the row.
+                const std::string note = pattern::AssumedUnitNote(
+                    outcome, item.options,
+                    outcome.unitSource == "assumed" && pattern::FileHeaderNamesEnergy(item.path));
+                if (!note.empty()) {
+                    std::string& m = outcome.result.message;
+                    m = m.empty() ? note : m + "; " + note;
+                }
             } else {
                 outcome.result.message = read->error;
             }
@@ -431,6 +456,7 @@ Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follo
     if (follow && !fitted) follow->Fit(index, nullptr, item.options);  // its turn passes
     AppendPeakRows(d.peaks, item.name, outcome);
     d.error = outcome.result.status == Status::Error;
+    d.point.label = item.label;
     if (!d.error) {
         d.point.pGpa = outcome.result.pGpa;
         d.point.sigmaPGpa = outcome.result.sigmaPGpa;
@@ -501,6 +527,7 @@ int RunPatternCommand(const PatternRequest& q)
             item.standardText = q.standard;
             item.tText = q.temperature;
             item.options = c.base;
+            item.label = FileLabel(f);
             Complete(item, c.standard, c.tCelsius, c);
             items.push_back(std::move(item));
         }

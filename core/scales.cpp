@@ -57,10 +57,10 @@ constexpr Params Mgd(Isotherm iso, double v0, double k0, double k0p, double thet
             kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, z, n};
 }
 
-constexpr Params Linear(Isotherm iso, double v0, double k0, double k0p, double a, double b, int z)
+constexpr Params Linear(Isotherm iso, double v0, double k0, double k0p, double a, double b, int z, int n = 1)
 {
     return {iso, v0, k0, k0p, kNaN, Thermal::Linear, 300, kNaN, kNaN, kNaN,
-            kNaN, kNaN, kNaN, kNaN, a, b, z, 1};
+            kNaN, kNaN, kNaN, kNaN, a, b, z, n};
 }
 
 constexpr Params kAuFei = Mgd(Isotherm::Vinet, 67.850, 167, 6.00, 170, 2.97, 0.6, 4, 1);
@@ -75,7 +75,7 @@ constexpr Params kMgOSpeziale = {Isotherm::BM3, 74.698, 160.2, 3.99, kNaN, Therm
                                  kNaN, kNaN, 1.65, 11.8, kNaN, kNaN, 4, 2};
 constexpr Params kNaClMatsui = Mgd(Isotherm::BM4, 179.4246, 23.7, 5.14, 279, 1.56, 0.96, 4, 2, -0.392);
 constexpr Params kNaClB2Fei = Mgd(Isotherm::Vinet, 41.35, 26.86, 5.25, 290, 1.70, 0.5, 1, 2);
-constexpr Params kKClB2Dewaele = Linear(Isotherm::Vinet, 54.5, 17.2, 5.89, 0.00224, 0, 1);
+constexpr Params kKClB2Dewaele = Linear(Isotherm::Vinet, 54.5, 17.2, 5.89, 0.00224, 0, 1, 2);
 constexpr Params kKClB2Tateno = Mgd(Isotherm::Vinet, 54.5, 17.4, 5.77, 235, 1.8, 0.7, 1, 2);
 constexpr Params kCsClDewaele = Mgd(Isotherm::Vinet, 70.0399, 16.74, 5.703, 151, 1.99, 1.18, 1, 2);
 constexpr Params kNeFei = Mgd(Isotherm::Vinet, 88.967, 1.16, 8.23, 75.1, 2.05, 0.6, 4, 1);

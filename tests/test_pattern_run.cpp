@@ -5,6 +5,7 @@
 #include "core/units.h"
 
 #include "calc_fixture.h"
+#include "cli/plot.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -300,6 +301,85 @@ TEST_F(PatternRun, UsageErrorsComputeNothing)
                                "file,hkl,n,position,sigma_position,fwhm,eta,height,d,sigma_d,a_i,used,note",
                                "--pressure-range", "--plot-format", "Examples:"}) {
         EXPECT_NE(help.out.find(needed), std::string::npos) << needed;
+    }
+}
+
+// The series picture names each point by its file, or by the list's t_c as typed (degrees
+// Celsius unless it says kelvin): the command's picture is, byte for byte, the one drawn here
+// from the rows' pressures with those names.
+TEST_F(PatternRun, SeriesPictureNamesItsPoints)
+{
+    Synthetic cold{4, 25, 0.4133, true, 31}, hot{4, 300, 0.4133, true, 32};
+    Write("run/cold.xy", Pattern(cold));
+    Write("run/hot.xy", Pattern(hot));
+    Write("run/words.xy", "nothing\n");
+    Write("run/list.csv", "file,t_c\ncold.xy,\nhot.xy,573.15K\ncold.xy, 25\nwords.xy,25\n");
+    struct Case {
+        const char* args;
+        std::vector<std::string> labels;
+    } cases[] = {
+        {"--list run/list.csv", {"cold.xy", "573.15K", "25 °C", "25 °C"}},
+        {"run/cold.xy run/words.xy", {"cold.xy", "words.xy"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        fs::remove_all(dir_ / "fits");
+        const Ran r = Calc(std::string("pattern --standard NaCl --temperature 25 --plot fits ") + c.args);
+        ASSERT_EQ(r.status, 1) << r.err;  // words.xy is refused
+        const auto rows = Rows(r.out);
+        ASSERT_EQ(rows.size(), c.labels.size());
+        std::vector<hv::cli::SeriesPoint> points;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            hv::cli::SeriesPoint p;
+            if (rows[i].at("status") != "error") {
+                p.pGpa = static_cast<double>(std::stof(rows[i].at("p_gpa")));  // the built-in model's float
+                p.sigmaPGpa = std::stod(rows[i].at("sigma_p_gpa"));
+            }
+            p.label = c.labels[i];
+            points.push_back(p);
+        }
+        EXPECT_EQ(rows.back().at("status"), "error");
+        const std::string want = (dir_ / "want.png").string();
+        ASSERT_EQ(hv::cli::DrawSeries(want, hv::cli::PlotFormat::Png, points), "");
+        EXPECT_TRUE(Slurp(dir_ / "fits" / "series.png") == Slurp(want));
+    }
+}
+
+// A spectrum whose header names energy, read without --x-unit: its row says that x was taken
+// as 2-theta and how to say otherwise; said, or in a file that names no energy, nothing.
+TEST_F(PatternRun, EnergyLookingFileReadAsTwoTheta)
+{
+    std::string spectrum = "# Energy (keV)  counts\n", plain = "# 2th_deg I\n";
+    for (int i = 0; i < 300; ++i) {
+        const std::string line = std::to_string(20 + 0.1 * i) + " " + std::to_string(100 + i % 7) + "\n";
+        spectrum += line;
+        plain += line;
+    }
+    Write("ed.xy", spectrum);
+    Write("plain.xy", plain);
+    const std::string note = "x was taken as 2-theta in degrees, since no x unit was given, though the file's header "
+                             "names energy; if x is energy in keV, say --x-unit kev";
+    struct Case {
+        const char* args;
+        bool noted;
+    } cases[] = {
+        {"ed.xy", true},
+        {"--wavelength 0.4133 ed.xy", true},
+        {"--x-unit kev --two-theta-fixed 9 ed.xy", false},
+        {"--x-unit 2theta --wavelength 0.4133 ed.xy", false},
+        {"--wavelength 0.4133 plain.xy", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Ran r = Calc(std::string("pattern --standard NaCl --temperature 25 ") + c.args);
+        const auto rows = Rows(r.out);
+        ASSERT_EQ(rows.size(), 1u) << r.err;
+        const std::string& message = rows[0].at("message");
+        const bool ends = message.size() >= note.size() && message.compare(message.size() - note.size(), note.size(), note) == 0;
+        EXPECT_EQ(ends, c.noted) << message;
+        if (c.noted && message.size() > note.size()) {
+            EXPECT_EQ(message.substr(message.size() - note.size() - 2, 2), "; ");
+        }
     }
 }
 

@@ -108,6 +108,7 @@
         energy: text(o.energy), two_theta_fixed: text(o.two_theta_fixed),
         x_unit: o.x_unit === undefined ? '2theta' : text(o.x_unit), pressure_guess: text(o.pressure_guess),
         reflections: isList(o.reflections) ? Array.from(o.reflections).join(',') : text(o.reflections),
+        zero_shift: o.zero_shift ? '1' : '',
       };
       if (o.pressure_range) [fields.pressure_lo, fields.pressure_hi] = Array.from(o.pressure_range, String);
       if (o.x_range) [fields.x_lo, fields.x_hi] = Array.from(o.x_range, String);

@@ -461,6 +461,7 @@
       standard: $('pat-standard').value, temperature: plain($('pat-t').value), sigma_t: plain($('pat-sigma-t').value),
       x_unit: $('pat-unit').value, wavelength: plain($('pat-wavelength').value), energy: plain($('pat-energy').value),
       two_theta_fixed: plain($('pat-fixed').value), pressure_guess: plain($('pat-guess').value),
+      zero_shift: $('pat-zero').checked ? '1' : '',
     };
   }
 
@@ -491,6 +492,42 @@
   function pressureLine(r) {
     const pair = pressurePair(r);
     return `P = ${shown(pair.p)}${pair.sigma ? ' \u00b1 ' + shown(pair.sigma) : ''} GPa`;
+  }
+
+  // How much of the standard's expected pattern the file shows: the share of its expected
+  // intensity found, and how many of its strongest reflections ("62 %, 3 of 3 strongest").
+  function recognition(r) {
+    const parts = [];
+    if (Number.isFinite(r.fom)) parts.push(`${Math.round(100 * r.fom)} %`);
+    if (r.strong_expected > 0) parts.push(`${r.strong_found} of ${r.strong_expected} strongest`);
+    return parts.join(', ');
+  }
+
+  // The trend of a_i with position, as the x offset that would make it: a sentence when it
+  // lies beyond three sigma (a zero or distance error), else empty.
+  function trendWarning(r) {
+    if (!(Number.isFinite(r.trend) && Number.isFinite(r.sigma_trend) && Math.abs(r.trend) > 3 * r.sigma_trend)) return '';
+    return `a_i drifts with position, as an offset of x by ${numberText(r.trend)} \u00b1 ${numberText(r.sigma_trend)} would make it: ` +
+      'a zero or distance error? Tick "Refine a zero shift" and fit again.';
+  }
+
+  function numberText(v) {
+    return Number(v.toPrecision(2)).toString();
+  }
+
+  // The chosen file's reflections: where predicted and found, the expected intensity, a_i and
+  // why a reflection was left out.
+  function showPatternPeaks(r) {
+    const body = $('pat-peaks').tBodies[0];
+    body.textContent = '';
+    const fixed = (v, digits) => (Number.isFinite(v) ? v.toFixed(digits) : '');
+    for (const k of r.peaks) {
+      const tr = body.insertRow();
+      [k.hkl, fixed(k.predicted, 4), fixed(k.position, 4), fixed(k.d, 5), fixed(k.a_i, 5),
+        Number.isFinite(k.expected) ? String(Math.round(k.expected * 10) / 10) : '', k.used ? 'used' : k.note]
+        .forEach((v) => { tr.insertCell().textContent = v; });
+    }
+    $('pat-peaks').hidden = r.peaks.length === 0;
   }
 
   // What a fit's chart draws, as the pictures decide it: a refused pattern its data only;
@@ -622,8 +659,12 @@
     };
     if (pat.chart) pat.chart.destroy();
     pat.chart = new Chart($('pat-chart'), { type: 'line', data: { datasets }, options, plugins: [hklLabels] });
+    const found = recognition(r), shift = Number.isFinite(r.zero_shift)
+      ? ` Zero shift ${numberText(r.zero_shift)} \u00b1 ${numberText(r.sigma_zero_shift)}.` : '';
     $('pat-chart-caption').textContent = `${r.file}: ` + (r.status === 'error' ? 'no pressure: ' + r.message
-      : `${pressureLine(r)} from ${r.n_peaks} reflections.`);
+      : `${pressureLine(r)} from ${r.n_peaks} reflections` + (found ? `; expected pattern found: ${found}.` : '.') + shift);
+    $('pat-trend').textContent = r.status === 'error' ? '' : trendWarning(r);
+    showPatternPeaks(r);
     $('pat-figure').hidden = false;
   }
 
@@ -672,11 +713,11 @@
     tr.insertCell().appendChild(choose);
     const pair = pressurePair(r);
     const cells = [r.file, shown(pair.p), shown(pair.sigma), shown(r.a_text),
-      r.status === 'error' ? '' : String(r.n_peaks), r.status, r.message];
+      r.status === 'error' ? '' : String(r.n_peaks), recognition(r), r.status, r.message];
     cells.forEach((v, j) => {
       const td = tr.insertCell();
       td.textContent = v;
-      if (j === 5) td.className = v === 'ok' ? 'status' : 'status ' + v;
+      if (j === 6) td.className = v === 'ok' ? 'status' : 'status ' + v;
     });
   }
 

@@ -5,6 +5,7 @@
 #include "core/numbers.h"
 #include "core/standards.h"
 #include "core/units.h"
+#include "pattern/hints.h"
 #include "pattern/pattern.h"
 #include "web/calculator.h"
 
@@ -73,6 +74,10 @@ std::string ReadOptions(val fields, hp::Options& o, std::string& standardText, s
         return "energy-dispersive spectra need the detector's angle 2-theta";
     }
     if (!number(guess, "pressure guess", o.pressureGuess)) return why;
+    // "1" from the page's checkbox and from scripts: refine a constant offset of x.
+    const std::string zero = Text(fields, "zero_shift");
+    if (!zero.empty() && zero != "0" && zero != "1") return "zero shift: give 1 or 0, not " + hv::Quoted(zero);
+    o.zeroShift = zero == "1";
     // From scripts: ranges as numbers, reflections as "200,220".
     const auto range = [&](const char* lo, const char* hi, const char* name, double& l, double& h) {
         const std::string a = Text(fields, lo), b = Text(fields, hi);
@@ -125,11 +130,19 @@ val Outcome(const hp::Outcome& out, const hp::Pattern& p)
     v.set("intensity", Doubles(p.intensity));
     v.set("curve", Doubles(out.curve));
     v.set("background", Doubles(out.background));
+    v.set("fom", out.fom);
+    v.set("strong_found", out.strongFound);
+    v.set("strong_expected", out.strongExpected);
+    v.set("trend", out.trend);
+    v.set("sigma_trend", out.sigmaTrend);
+    v.set("zero_shift", out.zeroShift);
+    v.set("sigma_zero_shift", out.sigmaZeroShift);
     val peaks = val::array();
     for (const hp::PeakRow& row : out.peaks) {
         val k = val::object();
         k.set("hkl", hv::ReflectionText(row.reflection));
         k.set("n", row.reflection.n);
+        k.set("predicted", row.predicted);
         k.set("position", row.position);
         k.set("sigma_position", row.sigmaPosition);
         k.set("fwhm", row.fwhm);
@@ -138,6 +151,7 @@ val Outcome(const hp::Outcome& out, const hp::Pattern& p)
         k.set("d", row.d);
         k.set("sigma_d", row.sigmaD);
         k.set("a_i", row.aI);
+        k.set("expected", row.expected);
         k.set("used", row.used);
         k.set("note", row.note);
         peaks.call<void>("push", k);
@@ -160,8 +174,15 @@ val FitPatternFile(const std::string& name, const std::string& bytes, val fields
     }
     const hp::ReadOutcome read = hp::ReadText(bytes, name);
     hp::Outcome out;
-    if (!read.ok) out.result.message = read.error;
-    else out = hp::FitPattern(read.pattern, o);
+    if (read.ok) {
+        out = hp::FitPattern(read.pattern, o);
+        // x taken as 2-theta for what looks like a spectrum: the row says so, in the page's words.
+        const std::string note = hp::AssumedUnitNote(out, o, out.unitSource == "assumed" && hp::HeaderNamesEnergy(bytes),
+                                                     "x axis \"energy (keV)\"");
+        if (!note.empty()) out.result.message += (out.result.message.empty() ? "" : "; ") + note;
+    } else {
+        out.result.message = read.error;
+    }
     std::string row, peaks;
     hv::rows::AppendPatternRow(row, name, standardText, tText, out);
     hv::rows::AppendPeakRows(peaks, name, out);

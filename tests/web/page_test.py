@@ -349,10 +349,21 @@ class Page(unittest.TestCase):
         self.assertEqual([r[1] for r in rows], ["run-03.xy", "run-06.xy", "notes.txt"])
         self.assertEqual([round(float(r[2])) for r in rows[:2]], [3, 6])
         self.assertTrue(all(abs(float(r[2]) - p) <= 0.02 for r, p in zip(rows, (3, 6))), rows)
-        self.assertEqual([r[6] for r in rows], ["ok", "ok", "error"])
+        self.assertEqual([r[7] for r in rows], ["ok", "ok", "error"])
+        # How much of NaCl's expected pattern each file shows: all of its three strongest.
+        self.assertTrue(all(r[6].endswith("%, 3 of 3 strongest") for r in rows[:2]), rows)
+        self.assertEqual(rows[2][6], "")
         self.assertTrue(self.el("pat-chart").is_displayed())
         self.assertTrue(self.el("pat-series").is_displayed())
         self.assertTrue(self.text("pat-chart-caption").startswith("run-03.xy: P = "))
+        self.assertIn("3 of 3 strongest", self.text("pat-chart-caption"))
+        # The chosen file's reflections with their expected intensities: rock salt's 200 the strongest.
+        peaks = {tr.find_elements(By.TAG_NAME, "td")[0].text: [c.text for c in tr.find_elements(By.TAG_NAME, "td")]
+                 for tr in self.d.find_elements(By.CSS_SELECTOR, "#pat-peaks tbody tr")}
+        self.assertEqual(peaks["200"][5], "100")
+        self.assertEqual(peaks["200"][6], "used")
+        self.assertTrue(all(float(r[5]) < 100 for h, r in peaks.items() if h != "200"), peaks)
+        self.assertEqual(self.text("pat-trend"), "")
         # The second file's fit, chosen from the keyboard.
         self.d.find_element(By.CSS_SELECTOR, '#pat-table input[type="radio"]').send_keys(Keys.ARROW_DOWN)
         self.assertTrue(self.text("pat-chart-caption").startswith("run-06.xy: P = "))
@@ -394,6 +405,37 @@ class Page(unittest.TestCase):
         self.assertEqual([l.split(",")[0] for l in lines[1:]], ["run-03.xy", "run-06.xy", "notes.txt"])
         self.shot("patterns", 1280)
         self.shot("patterns", 390)
+        self.no_errors_logged()
+
+    def test_10b_zero_shift(self):
+        self.open()
+        # NaCl at 5 GPa seen through a calibration that drifted by +0.15 degrees.
+        self.d.execute_script("""
+            const s = hivarnisse.spacing('NaCl', 25, 5, null, 0.4133);
+            const lines = [];
+            for (let i = 0; i < 2000; ++i) {
+              const x = 5 + 15 * i / 1999;
+              let y = 100 + 20 * Math.sin(i);
+              for (const t of s.two_theta) y += 800 * Math.exp(-0.5 * ((x - t - 0.15) / 0.03) ** 2);
+              lines.push(x.toFixed(5) + ' ' + y.toFixed(3));
+            }
+            document.getElementById('pat-wavelength').value = '0.4133';
+            const dt = new DataTransfer();
+            dt.items.add(new File([lines.join('\\n') + '\\n'], 'drifted.xy'));
+            document.getElementById('pat-drop').dispatchEvent(new DragEvent('drop', {dataTransfer: dt, bubbles: true, cancelable: true}));
+        """)
+        WebDriverWait(self.d, 120).until(lambda d: "1 file," in self.text("pat-summary"))
+        self.assertIn("a zero or distance error", self.text("pat-trend"))
+        self.assertNotIn("Zero shift", self.text("pat-chart-caption"))
+        # Refined with the lattice: the offset comes back, the trend and its warning go.
+        self.el("pat-zero").click()
+        self.el("pat-go").click()
+        WebDriverWait(self.d, 120).until(lambda d: "Zero shift" in self.text("pat-chart-caption"))
+        self.assertIn("Zero shift 0.15 \u00b1", self.text("pat-chart-caption"))
+        self.assertEqual(self.text("pat-trend"), "")
+        row = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, "#pat-table tbody td")]
+        self.assertEqual(row[7], "ok")
+        self.assertLess(abs(float(row[2]) - 5), 0.02, row)
         self.no_errors_logged()
 
     def test_12_equation_of_state(self):

@@ -16,15 +16,15 @@ const hv = require(path.join(site, 'api.js')).makeApi(M);
 
 // NaCl at 25 C seen at 0.4133 A: Gaussian peaks of 0.03 degrees where the inverse puts them,
 // on a sloping background, with a little deterministic noise.
-function made(pGpa, seed) {
-  const s = hv.spacing('NaCl', 25, pGpa, null, 0.4133);
+function made(pGpa, seed, shift = 0, standard = 'NaCl') {
+  const s = hv.spacing(standard, 25, pGpa, null, 0.4133);
   let state = seed;
   const noise = () => ((state = (Math.imul(state, 1103515245) + 12345) >>> 0) / 4294967296 - 0.5) * 10;
-  const lines = ['# made for the test: NaCl at 25 C, ' + pGpa + ' GPa, 0.4133 A'];
+  const lines = [`# made for the test: ${standard} at 25 C, ${pGpa} GPa, 0.4133 A`];
   for (let i = 0; i < 3000; ++i) {
     const x = 5 + (15 * i) / 2999;
     let y = 200 - 4 * x + noise();
-    for (const t of s.two_theta) y += 1000 * Math.exp(-0.5 * ((x - t) / 0.03) ** 2);
+    for (const t of s.two_theta) y += 1000 * Math.exp(-0.5 * ((x - t - shift) / 0.03) ** 2);
     lines.push(`${x.toFixed(5)} ${y.toFixed(3)}`);
   }
   return lines.join('\n') + '\n';
@@ -41,12 +41,26 @@ const rows = rowHead + '\n' + results.map((r) => r.row).join('');
 const peaks = peakHead + '\n' + results.map((r) => r.peaks_csv).join('');
 
 let failures = 0;
-const run = (env) => {
-  const out = spawnSync(calc, ['pattern', '--standard', 'NaCl', '--temperature', '25', '--wavelength', '0.4133',
-    '--peaks', 'peaks.csv', ...files.map(([n]) => n)], { cwd: dir, env, maxBuffer: 1 << 26 });
+const run = (env, names = files.map(([n]) => n), extra = [], standard = 'NaCl') => {
+  const out = spawnSync(calc, ['pattern', '--standard', standard, '--temperature', '25', '--wavelength', '0.4133',
+    ...extra, '--peaks', 'peaks.csv', ...names], { cwd: dir, env, maxBuffer: 1 << 26 });
   return { status: out.status, rows: out.stdout.toString(), peaks: fs.readFileSync(path.join(dir, 'peaks.csv'), 'utf8') };
 };
-const generic = run({ ...process.env, GLIBC_TUNABLES: 'glibc.cpu.hwcaps=-AVX2,-FMA' });
+const genericEnv = { ...process.env, GLIBC_TUNABLES: 'glibc.cpu.hwcaps=-AVX2,-FMA' };
+const generic = run(genericEnv);
+// A calibration drifted by +0.15 degrees, fitted with the zero shift refined: the page's
+// checkbox against --zero-shift, and the same file without either.
+const shiftedText = made(5, 4, 0.15);
+fs.writeFileSync(path.join(dir, 'shifted.xy'), shiftedText);
+const shifted = M.fitPatternFile('shifted.xy', shiftedText, { ...fields, zero_shift: '1' });
+const unshifted = M.fitPatternFile('shifted.xy', shiftedText, fields);
+const shiftedNative = run(genericEnv, ['shifted.xy'], ['--zero-shift']);
+const unshiftedNative = run(genericEnv, ['shifted.xy']);
+// Gold at 20 GPa, named as the page's chooser names its default scale: the row names the scale.
+const goldText = made(20, 5, 0, 'Au');
+fs.writeFileSync(path.join(dir, 'gold.xy'), goldText);
+const gold = M.fitPatternFile('gold.xy', goldText, { ...fields, standard: 'Au' });
+const goldNative = run(genericEnv, ['gold.xy'], [], 'Au');
 for (const [what, page, native] of [['rows', rows, generic.rows], ['peaks', peaks, generic.peaks]]) {
   if (page !== native) {
     ++failures;
@@ -73,6 +87,17 @@ function difference(a, b) {
     });
   });
   return worst;
+}
+// The shifted file's a_i trend and refined offset pass through cos and a difference of sums
+// that magnifies its last bit, even with the generic functions, and gold's scale through the
+// page's own exp and pow: text equal, numbers within 1e-9 relative.
+for (const [what, page, native] of [['gold rows', rowHead + '\n' + gold.row, goldNative.rows],
+  ['zero-shift rows', rowHead + '\n' + shifted.row, shiftedNative.rows],
+  ['zero-shift peaks', peakHead + '\n' + shifted.peaks_csv, shiftedNative.peaks],
+  ['unshifted rows', rowHead + '\n' + unshifted.row, unshiftedNative.rows]]) {
+  const worst = difference(page, native);
+  console.log(`${what}: largest relative difference ${worst.toExponential(1)}`);
+  if (!(worst <= 1e-9)) ++failures;
 }
 const usual = run(process.env);
 for (const [what, page, native] of [['rows', rows, usual.rows], ['peaks', peaks, usual.peaks]]) {
@@ -104,6 +129,44 @@ try {
   assert.deepEqual(r.peaks.slice(0, 3).map((k) => k.hkl), ['111', '200', '220']);
   assert.throws(() => hv.pattern('NaCl', 25, xs, ys.slice(1), { wavelength: 0.4133 }), /same length/);
   assert.match(M.fitPatternFile('p5.xy', files[1][1], { standard: 'NaCl', temperature: 'hot' }).error, /temperature/);
+  assert.match(M.fitPatternFile('p5.xy', files[1][1], { ...fields, zero_shift: 'yes' }).error, /zero shift/);
+
+  // The refined offset is the 0.15 degrees the file was made with, and the pressure its 5 GPa;
+  // the rows carry the offset only when it was refined.
+  assert.equal(shifted.status, 'ok', shifted.message);
+  assert.ok(Math.abs(shifted.zero_shift - 0.15) < 3 * shifted.sigma_zero_shift + 1e-3, `${shifted.zero_shift}`);
+  assert.ok(Math.abs(shifted.p_gpa - 5) < 0.05, `${shifted.p_gpa} with the zero shift`);
+  assert.ok(Number.isNaN(unshifted.zero_shift));
+  const columns = rowHead.split(',');
+  const cell = (row, name) => row.trimEnd().split(',')[columns.indexOf(name)];
+  assert.equal(Number(cell(shifted.row, 'zero_shift')), shifted.zero_shift);
+  assert.equal(cell(unshifted.row, 'zero_shift'), '');
+
+  // What the table shows: all expected intensity found on a clean pattern, its three strongest
+  // reflections among them; the peaks carry their expected intensities, 100 the strongest.
+  for (const r of results.slice(0, 3)) {
+    assert.ok(r.fom > 0.9 && r.fom <= 1, `fom ${r.fom}`);
+    assert.equal(r.strong_found, 3);
+    assert.equal(r.strong_expected, 3);
+    assert.equal(Number(cell(r.row, 'fom')), r.fom);
+    // Rock salt NaCl: 200 is its strongest reflection, at 100.
+    const strongest = r.peaks.reduce((m, k) => (k.expected > m.expected ? k : m));
+    assert.equal(strongest.hkl, '200');
+    assert.ok(Math.abs(strongest.expected - 100) < 1e-9, `${strongest.expected}`);
+  }
+  assert.equal(results[3].strong_expected, 0);
+  assert.equal(gold.status, 'ok', gold.message);
+  assert.ok(Math.abs(gold.p_gpa - 20) < 0.05, `${gold.p_gpa} for gold at 20 GPa`);
+  assert.equal(gold.row.split(',')[1], 'Au:Fei2007');
+
+  // A spectrum whose header names energy, read without a unit: the row says x was taken as
+  // 2-theta and how to say it on the page.
+  let spectrum = '# Energy (keV)  counts\n';
+  for (let i = 0; i < 300; ++i) spectrum += `${(20 + 0.1 * i).toFixed(1)} ${100 + (i % 7)}\n`;
+  const ed = M.fitPatternFile('ed.xy', spectrum, { standard: 'NaCl', temperature: '25', two_theta_fixed: '9' });
+  assert.match(ed.message, /x was taken as 2-theta in degrees, since no x unit was given, though the file's header names energy; if x is energy in keV, say x axis "energy \(keV\)"$/);
+  const said = M.fitPatternFile('ed.xy', spectrum, { standard: 'NaCl', temperature: '25', two_theta_fixed: '9', x_unit: 'kev' });
+  assert.doesNotMatch(said.message, /taken as 2-theta/);
 } catch (e) {
   ++failures;
   console.error(e.message);
