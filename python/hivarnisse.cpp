@@ -498,13 +498,11 @@ private:
     py::array array_;
 };
 
-// pressure(..., volume=): the pressure of each cell volume.
-PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, const py::object& volume,
-                           const py::object& sigmaVolume, const py::object& sigmaT)
+// One core result per broadcast element, computed without the GIL on every core: compute(at)
+// gives the Result of the element whose operands stand at at.
+template <std::size_t N, typename Compute>
+PyResult ElementResults(const hv::Standard& standard, const Operands<N>& ops, Compute compute)
 {
-    enum { T, V, SV, ST };
-    const Operands<4> ops = Broadcast<4>(
-        {AsDoubles(hv::python::TemperatureArg(tC)), AsDoubles(volume), AsOptionalDoubles(sigmaVolume), AsOptionalDoubles(sigmaT)});
     const std::vector<py::ssize_t>& shape = ops.shape;
     const PressureOut p(standard, shape);
     py::array_t<double> sp(shape), a(shape), sa(shape), v(shape);
@@ -519,19 +517,8 @@ PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, c
         py::gil_scoped_release unlocked;
         Parallel(ops.size, [&](py::ssize_t begin, py::ssize_t end) {
             std::vector<std::pair<py::ssize_t, std::string>> said;
-            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, 4>& at) {
-                const auto number = [&](int k) {
-                    double x;
-                    std::memcpy(&x, at[static_cast<std::size_t>(k)], sizeof x);
-                    return x;
-                };
-                hv::Result r;
-                const float t = static_cast<float>(number(T));
-                if (std::string why; !hv::CheckTemperature(t, why)) {
-                    r.message = std::move(why);
-                } else {
-                    r = hv::PressureOfVolume(standard, t, number(V), number(SV), number(ST));
-                }
+            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, N>& at) {
+                hv::Result r = compute(at);
                 p.Set(i, r);
                 spOut[i] = r.sigmaPGpa;
                 aOut[i] = r.a;
@@ -556,6 +543,34 @@ PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, c
     out.message = MessageArray(shape, messages.items);
     out.n_peaks = py::none();
     return out;
+}
+
+// An element's operand k as a double.
+template <std::size_t N>
+double NumberAt(const std::array<const char*, N>& at, int k)
+{
+    double x;
+    std::memcpy(&x, at[static_cast<std::size_t>(k)], sizeof x);
+    return x;
+}
+
+// pressure(..., volume=): the pressure of each cell volume.
+PyResult PressureOfVolumes(const hv::Standard& standard, const py::object& tC, const py::object& volume,
+                           const py::object& sigmaVolume, const py::object& sigmaT)
+{
+    enum { T, V, SV, ST };
+    const Operands<4> ops = Broadcast<4>(
+        {AsDoubles(hv::python::TemperatureArg(tC)), AsDoubles(volume), AsOptionalDoubles(sigmaVolume), AsOptionalDoubles(sigmaT)});
+    return ElementResults(standard, ops, [&](const std::array<const char*, 4>& at) {
+        hv::Result r;
+        const float t = static_cast<float>(NumberAt(at, T));
+        if (std::string why; !hv::CheckTemperature(t, why)) {
+            r.message = std::move(why);
+        } else {
+            r = hv::PressureOfVolume(standard, t, NumberAt(at, V), NumberAt(at, SV), NumberAt(at, ST));
+        }
+        return r;
+    });
 }
 
 PyResult Pressure(const std::string& standardName, const py::object& tC, const py::object& hkl, const py::object& d,
@@ -584,72 +599,29 @@ PyResult Pressure(const std::string& standardName, const py::object& tC, const p
     enum { T, H, D, SD, ST, G };
     const Operands<6> ops = Broadcast<6>({AsDoubles(hv::python::TemperatureArg(tC)), reflections.index, positions.x, positions.sigma,
                                           AsOptionalDoubles(sigmaT), positions.geometry});
-    const std::vector<py::ssize_t>& shape = ops.shape;
-
-    const PressureOut p(standard, shape);
-    py::array_t<double> sp(shape), a(shape), sa(shape), v(shape);
-    py::array status(py::dtype("U7"), shape);
-    double* const spOut = sp.mutable_data();
-    double* const aOut = a.mutable_data();
-    double* const saOut = sa.mutable_data();
-    double* const vOut = v.mutable_data();
-    auto* const statusOut = static_cast<char32_t*>(status.mutable_data());
     const std::vector<ParsedReflection>& distinct = reflections.distinct;
-
-    Messages messages;
-    {
-        py::gil_scoped_release unlocked;
-        Parallel(ops.size, [&](py::ssize_t begin, py::ssize_t end) {
-            std::vector<std::pair<py::ssize_t, std::string>> said;
-            Walk(ops, begin, end, [&](py::ssize_t i, const std::array<const char*, 6>& at) {
-                const auto number = [&](int k) {
-                    double x;
-                    std::memcpy(&x, at[static_cast<std::size_t>(k)], sizeof x);
-                    return x;
-                };
-                int32_t which;
-                std::memcpy(&which, at[H], sizeof which);
-                // The window reads the temperature first, then the reflection, then d.
-                hv::Result r;
-                const float t = static_cast<float>(number(T));
-                const ParsedReflection& refl = distinct[static_cast<std::size_t>(which)];
-                if (std::string why; !hv::CheckTemperature(t, why)) {
-                    r.message = std::move(why);
-                } else if (!refl.reflection) {
-                    r.message = refl.why;
-                } else if (!measured) {
-                    const hv::Peak peak{*refl.reflection, number(D), number(SD)};
-                    r = hv::Fit(standard, t, {&peak, 1}, number(ST));
-                } else if (hv::Peak peak; ElementPeak(positions, *refl.reflection, number(D), number(SD), number(G),
-                                                      peak, why)) {
-                    r = hv::Fit(standard, t, {&peak, 1}, number(ST));
-                } else {
-                    r.message = std::move(why);
-                }
-                p.Set(i, r);
-                spOut[i] = r.sigmaPGpa;
-                aOut[i] = r.a;
-                saOut[i] = r.sigmaA;
-                vOut[i] = r.vRatio;
-                WriteStatus(statusOut + static_cast<std::size_t>(i) * kStatusWidth, StatusIndex(r.status));
-                if (!r.message.empty()) said.emplace_back(i, std::move(r.message));
-            });
-            if (!said.empty()) {
-                const std::lock_guard<std::mutex> lock(messages.lock);
-                std::move(said.begin(), said.end(), std::back_inserter(messages.items));
-            }
-        });
-    }
-    PyResult out;
-    out.p_gpa = p.Array();
-    out.sigma_p_gpa = sp;
-    out.a = a;
-    out.sigma_a = sa;
-    out.v_ratio = v;
-    out.status = status;
-    out.message = MessageArray(shape, messages.items);
-    out.n_peaks = py::none();
-    return out;
+    return ElementResults(standard, ops, [&](const std::array<const char*, 6>& at) {
+        const auto number = [&](int k) { return NumberAt(at, k); };
+        int32_t which;
+        std::memcpy(&which, at[H], sizeof which);
+        // The window reads the temperature first, then the reflection, then d.
+        hv::Result r;
+        const float t = static_cast<float>(number(T));
+        const ParsedReflection& refl = distinct[static_cast<std::size_t>(which)];
+        if (std::string why; !hv::CheckTemperature(t, why)) {
+            r.message = std::move(why);
+        } else if (!refl.reflection) {
+            r.message = refl.why;
+        } else if (!measured) {
+            const hv::Peak peak{*refl.reflection, number(D), number(SD)};
+            r = hv::Fit(standard, t, {&peak, 1}, number(ST));
+        } else if (hv::Peak peak; ElementPeak(positions, *refl.reflection, number(D), number(SD), number(G), peak, why)) {
+            r = hv::Fit(standard, t, {&peak, 1}, number(ST));
+        } else {
+            r.message = std::move(why);
+        }
+        return r;
+    });
 }
 
 // ---- fit ----
