@@ -1,6 +1,7 @@
 // A sample's equation of state in the Python module: fit_eos over the fit library, its result
 // with the parameters, covariance, residuals and what the plots need, and the plots. The fit
 // is the library's; this file converts arrays and arguments.
+#include "python/record.h"
 #include "samplefit/samplefit.h"
 
 #include <pybind11/eval.h>
@@ -313,31 +314,9 @@ py::str Repr(const EosResult& r)
 void RegisterEos(py::module_& m)
 {
     py::class_<EosResult> cls(m, "EosResult", doc::kEosResult);
-    const auto members = Members();
-    for (std::size_t i = 0; i < members.size(); ++i) cls.def_readonly(kFields[i], members[i]);
+    hv::python::DefineRecord(cls, kFields, Members(), "EosResult");
     cls.def("__repr__", &Repr);
-    cls.def(py::pickle(
-        [](const EosResult& r) {
-            py::tuple t(std::size(kFields));
-            const auto members = Members();
-            for (std::size_t i = 0; i < members.size(); ++i) t[i] = r.*members[i];
-            return t;
-        },
-        [](const py::tuple& t) {
-            if (t.size() != std::size(kFields)) throw std::runtime_error("not a pickled hivarnisse.EosResult");
-            EosResult r;
-            const auto members = Members();
-            for (std::size_t i = 0; i < members.size(); ++i) r.*members[i] = t[i];
-            return r;
-        }));
-    py::dict scope;
-    scope["__builtins__"] = py::module_::import("builtins");
-    py::exec(kPlotSource, scope, scope);
-    py::object plot = scope["plot"];
-    plot.attr("__doc__") = doc::kEosPlot;
-    plot.attr("__qualname__") = "EosResult.plot";
-    plot.attr("__module__") = "hivarnisse";
-    cls.attr("plot") = plot;
+    hv::python::AttachPlot(cls, kPlotSource, doc::kEosPlot, "EosResult");
 
     m.def("fit_eos", &FitEos, doc::kFitEos, "p"_a, "v"_a, py::kw_only(), "sigma_p"_a = py::none(),
           "sigma_v"_a = py::none(), "t_c"_a = py::none(), "sigma_t"_a = py::none(), "form"_a = "BM3",

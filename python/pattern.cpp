@@ -7,6 +7,7 @@
 #include "core/units.h"
 #include "pattern/pattern.h"
 #include "python/arguments.h"
+#include "python/record.h"
 
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
@@ -392,7 +393,7 @@ void RegisterPattern(py::module_& m)
 
     py::class_<PatternResult> cls(m, "PatternResult", doc::kPatternResult);
     const auto members = Members();
-    for (std::size_t i = 0; i < members.size(); ++i) cls.def_readonly(kFields[i], members[i]);
+    hv::python::DefineRecord(cls, kFields, members, "PatternResult");
     cls.def("__repr__", &Repr);
     cls.def("as_dict", [](const PatternResult& r) {
         py::dict d;
@@ -400,28 +401,7 @@ void RegisterPattern(py::module_& m)
         for (std::size_t i = 0; i < members.size(); ++i) d[kFields[i]] = r.*members[i];
         return d;
     }, doc::kPatternAsDict);
-    cls.def(py::pickle(
-        [](const PatternResult& r) {
-            py::tuple t(std::size(kFields));
-            const auto members = Members();
-            for (std::size_t i = 0; i < members.size(); ++i) t[i] = r.*members[i];
-            return t;
-        },
-        [](const py::tuple& t) {
-            if (t.size() != std::size(kFields)) throw std::runtime_error("not a pickled hivarnisse.PatternResult");
-            PatternResult r;
-            const auto members = Members();
-            for (std::size_t i = 0; i < members.size(); ++i) r.*members[i] = t[i];
-            return r;
-        }));
-    py::dict scope;
-    scope["__builtins__"] = py::module_::import("builtins");
-    py::exec(kPlotSource, scope, scope);
-    py::object plot = scope["plot"];
-    plot.attr("__doc__") = doc::kPlot;
-    plot.attr("__qualname__") = "PatternResult.plot";
-    plot.attr("__module__") = "hivarnisse";
-    cls.attr("plot") = plot;
+    hv::python::AttachPlot(cls, kPlotSource, doc::kPlot, "PatternResult");
 
     m.def("read_pattern", &ReadPattern, doc::kReadPattern, "path"_a);
     m.def("fit_pattern", &FitPattern, doc::kFitPattern, "standard"_a, "t_c"_a, "x"_a, "intensity"_a, py::kw_only(),
