@@ -253,6 +253,35 @@ TEST(PatternHexagonal, OtherLatticesAreRefused)
     EXPECT_TRUE(std::isnan(asRe.result.pressure));
 }
 
+// Listed reflections only: one row each (011 is 101's class), an absent class says so, and a
+// pressure guess near the truth finds the same cell.
+TEST(PatternHexagonal, ListedReflectionsAndAGuess)
+{
+    HcpRecipe r;
+    Options o = At25(Re());
+    for (const hv::Hkl h : {hv::Hkl{1, 0, 0}, hv::Hkl{0, 0, 2}, hv::Hkl{1, 0, 1}, hv::Hkl{0, 1, 1}, hv::Hkl{1, 1, 0},
+                            hv::Hkl{0, 0, 1}}) {
+        o.reflections.push_back({h, h.h * h.h + h.k * h.k + h.l * h.l, false});
+    }
+    const Outcome listed = hv::pattern::FitPattern(MakeHcp(r), o);
+    ASSERT_NE(listed.result.status, hv::Status::Error) << listed.result.message;
+    ASSERT_EQ(listed.peaks.size(), 5u);
+    int used = 0;
+    for (const auto& p : listed.peaks) used += p.used;
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(listed.peaks.back().reflection.hkl, (hv::Hkl{0, 0, 1}));
+    EXPECT_FALSE(listed.peaks.back().note.empty());
+    EXPECT_LT(std::fabs(listed.result.a - r.a), 5 * listed.result.sigmaA);
+    EXPECT_LT(std::fabs(listed.result.c - r.c), 5 * listed.result.sigmaC);
+
+    Options guess = At25(Re());
+    guess.pressureGuess = 0;
+    const Outcome near = hv::pattern::FitPattern(MakeHcp(r), guess);
+    const Outcome free = hv::pattern::FitPattern(MakeHcp(r), At25(Re()));
+    ASSERT_NE(near.result.status, hv::Status::Error) << near.result.message;
+    EXPECT_NEAR(near.result.volume, free.result.volume, 1e-6 * free.result.volume);
+}
+
 TEST(PatternHexagonal, ZeroShiftIsRefused)
 {
     Options o = At25(Re());
