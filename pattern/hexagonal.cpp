@@ -227,6 +227,8 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     for (int i = 0; i <= steps; ++i) {
         const double q = kCOverALo + i * kCOverAStep;
         SearchRange r = range;
+        // Two cell edges fit chance peaks more easily than one: one more match asked.
+        r.minMatched = range.minMatched + 1;
         r.aLo = range.aLo * std::cbrt(q0 / q);
         r.aHi = range.aHi * std::cbrt(q0 / q);
         const double maxQ = std::min(static_cast<double>(kMaxSquareSumPredicted), r.aHi * r.aHi / (dMin * dMin));
