@@ -174,14 +174,14 @@ TEST(HexagonalFamilies, RingsOfEqualIndexShareAPeak)
 }
 
 // Generated hcp patterns at V/V0 0.75 to 1 and c/a 1.595 to 1.615: a and c within their
-// sigmas, and the pulls of V, a and c spread as the uncertainties say.
+// sigmas, the pulls of V, a and c spread as the uncertainties say, and sane rows.
 TEST(PatternHexagonal, RecoversACAndVolumeWithinTheirSigmas)
 {
     std::mt19937_64 rng(20261209);
     std::uniform_real_distribution<double> vr(0.75, 1.0), qr(1.595, 1.615);
     const double v0 = 29.4087;
     std::vector<double> pv, pa, pc;
-    int failed = 0;
+    int failed = 0, ok = 0;
     for (int i = 0; i < kPatterns; ++i) {
         HcpRecipe r;
         const double v = v0 * vr(rng), q = qr(rng);
@@ -195,6 +195,18 @@ TEST(PatternHexagonal, RecoversACAndVolumeWithinTheirSigmas)
             continue;
         }
         ASSERT_GT(o.result.sigmaV, 0);
+        // Rows: the hkl with n 0 and no a_i; absent classes never predicted; the strongest used.
+        int used = 0;
+        for (const auto& p : o.peaks) {
+            const hv::Hkl& h = p.reflection.hkl;
+            EXPECT_TRUE(p.reflection.n == 0 && std::isnan(p.aI)) << i;
+            EXPECT_FALSE((h.h - h.k) % 3 == 0 && h.l % 2 != 0) << hv::HklText(h);
+            used += p.used;
+        }
+        EXPECT_GE(used, 8) << i;
+        // A strong reflection only goes as a chance 3-sigma outlier, and that warns.
+        EXPECT_TRUE(o.strongFound == 3 || o.result.status == hv::Status::Warning) << i;
+        ok += o.result.status == hv::Status::Ok;
         pv.push_back((o.result.volume - v) / o.result.sigmaV);
         pa.push_back((o.result.a - r.a) / o.result.sigmaA);
         pc.push_back((o.result.c - r.c) / o.result.sigmaC);
@@ -203,30 +215,12 @@ TEST(PatternHexagonal, RecoversACAndVolumeWithinTheirSigmas)
         EXPECT_TRUE(std::isfinite(o.result.pressure));
     }
     ASSERT_EQ(failed, 0);
+    EXPECT_GE(ok, kPatterns * 9 / 10);
     for (const auto* p : {&pv, &pa, &pc}) {
         EXPECT_GT(Sd(*p), 0.8);
         EXPECT_LT(Sd(*p), 1.25);
         EXPECT_LT(std::fabs(Mean(*p)), 0.25);
     }
-}
-
-// Rows of a hexagonal fit: the hkl with n 0 and no a_i; absent classes are never predicted.
-TEST(PatternHexagonal, RowsCarryHklWithoutAi)
-{
-    HcpRecipe r;
-    const Outcome o = hv::pattern::FitPattern(MakeHcp(r), At25(Re()));
-    ASSERT_NE(o.result.status, hv::Status::Error) << o.result.message;
-    int used = 0;
-    for (const auto& p : o.peaks) {
-        EXPECT_EQ(p.reflection.n, 0);
-        EXPECT_TRUE(std::isnan(p.aI));
-        const hv::Hkl& h = p.reflection.hkl;
-        EXPECT_FALSE((h.h - h.k) % 3 == 0 && h.l % 2 != 0) << hv::HklText(h);
-        used += p.used;
-    }
-    EXPECT_GE(used, 10);
-    EXPECT_EQ(o.strongFound, 3);
-    EXPECT_NEAR(o.result.c / o.result.a, 4.456 / 2.761, 2e-4);
 }
 
 // A Re pattern asked as Au, and an Au pattern asked as Re: no lattice recognised.
