@@ -369,7 +369,9 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     std::stable_sort(strong.begin(), strong.end(), [](const Slot* x, const Slot* y) { return x->intensity > y->intensity; });
     if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
     std::vector<std::string> strongMissing;
+    std::vector<Hkl> strongHkl;
     for (const Slot* s : strong) {
+        strongHkl.push_back(s->row.reflection.hkl);
         if (s->row.used) {
             ++o.strongFound;
         } else {
@@ -393,6 +395,32 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
         o.result.message = std::to_string(usedPeaks.size()) + (usedPeaks.size() == 1 ? " reflection" : " reflections") +
                            " of " + name + " fitted well enough; a and c need at least three";
         return o;
+    }
+    // The strongest reflections the structure makes must not be far weaker than the others
+    // say (on the scale of the used ones' areas): texture changes intensities by factors of a
+    // few, it does not make the strongest vanish. Two free cell edges can put a lattice's
+    // weak reflections on another phase's strong peaks; this is where that shows.
+    if (w.intensitiesKnown) {
+        std::vector<double> scales;
+        for (const PeakRow& r : o.peaks) {
+            if (r.used && r.expected > 0) scales.push_back(r.height * r.fwhm / r.expected);
+        }
+        const double mid = Median(scales);
+        std::vector<std::string> weak;
+        for (const PeakRow& r : o.peaks) {
+            if (r.used && r.expected > 0 && scales.size() >= 3 && r.height * r.fwhm / r.expected * kTooStrongFactor < mid &&
+                std::find(strongHkl.begin(), strongHkl.end(), r.reflection.hkl) != strongHkl.end()) {
+                weak.push_back(ReflectionText(r.reflection));
+            }
+        }
+        if (!weak.empty()) {
+            o.result = Result{};
+            o.result.peaks = static_cast<int>(usedPeaks.size());
+            o.result.message = "no " + name + " pattern: " + Join(weak) +
+                               (weak.size() == 1 ? ", one of its strongest reflections, is" : ", its strongest reflections, are") +
+                               " far weaker than the other peaks make them";
+            return o;
+        }
     }
     o.result = Fit(standard, options.tCelsius, usedPeaks, options.sigmaT);
     if (o.result.status == Status::Error) return o;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <vector>
@@ -42,6 +43,7 @@ struct HcpRecipe {
     double height = 20000;   // counts at the strongest reflection
     double flat = 300, slope = 4;
     double eta = 0.4;
+    double texture101 = 1;   // the 101 class's intensity times this
     unsigned seed = 1;
 };
 
@@ -83,7 +85,8 @@ Pattern MakeHcp(const HcpRecipe& r)
                 const double lp = (1 + cos2T * cos2T) / (sinT * sinT * cosT);
                 auto& p = peaks[std::llround(d * 1e9)];
                 p.first = d;
-                p.second += f2 * lp;
+                const bool is101 = h * h + h * k + k * k == 1 && std::abs(l) == 1;
+                p.second += f2 * lp * (is101 ? r.texture101 : 1);
             }
         }
     }
@@ -274,6 +277,23 @@ TEST(PatternHexagonal, ListedReflectionsAndAGuess)
     const Outcome free = hv::pattern::FitPattern(MakeHcp(r), At25(Re()));
     ASSERT_NE(near.result.status, hv::Status::Error) << near.result.message;
     EXPECT_NEAR(near.result.volume, free.result.volume, 1e-6 * free.result.volume);
+}
+
+// Texture of a few leaves the strongest reflection weaker and the pattern recognised; ten
+// times weaker than the others make it, it is no Re pattern.
+TEST(PatternHexagonal, StrongestReflectionFarTooWeakIsRefused)
+{
+    const struct {
+        double texture;
+        bool found;
+    } cases[] = {{1, true}, {0.4, true}, {0.1, false}, {0.05, false}};
+    for (const auto& c : cases) {
+        HcpRecipe r;
+        r.texture101 = c.texture;
+        const Outcome o = hv::pattern::FitPattern(MakeHcp(r), At25(Re()));
+        EXPECT_EQ(o.result.status != hv::Status::Error, c.found) << c.texture << ": " << o.result.message;
+        EXPECT_TRUE(c.found || o.result.message.find("101") != std::string::npos) << o.result.message;
+    }
 }
 
 TEST(PatternHexagonal, ZeroShiftIsRefused)
