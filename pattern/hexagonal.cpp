@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -151,6 +152,12 @@ std::vector<Family> HexagonalFamilies(const Standard& standard, double cOverA, d
         }
     }
     const Structure* structure = standard.structure;
+    std::vector<std::string_view> species;  // distinct scatterers, in the order of their first site
+    if (structure) {
+        for (const Site& s : structure->sites) {
+            if (std::find(species.begin(), species.end(), s.species) == species.end()) species.push_back(s.species);
+        }
+    }
     constexpr double kTwoPi = 6.283185307179586;
     std::vector<Family> out;
     for (const auto& [key, hkl] : reps) {
@@ -169,12 +176,6 @@ std::vector<Family> HexagonalFamilies(const Standard& standard, double cOverA, d
                 for (const int sl : {l, -l}) {
                     ++f.multiplicity;
                     if (structure) {
-                        std::vector<std::string_view> species;
-                        for (const Site& s : structure->sites) {
-                            if (std::find(species.begin(), species.end(), s.species) == species.end()) {
-                                species.push_back(s.species);
-                            }
-                        }
                         for (const Site& a : structure->sites) {
                             for (const Site& b : structure->sites) {
                                 const auto p = static_cast<std::size_t>(
