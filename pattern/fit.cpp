@@ -297,10 +297,6 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     Outcome o;
     if (!options.standard) return Failed(std::move(o), "no standard given");
     const Standard& standard = *options.standard;
-    if (standard.lattice == hv::Lattice::Hexagonal) {
-        return Failed(std::move(o), std::string(standard.name) +
-                                        " is hexagonal: finding a hexagonal standard in a pattern is not supported yet");
-    }
     std::string why;
     if (!CheckTemperature(options.tCelsius, why)) return Failed(std::move(o), why);
     Work w;
@@ -310,6 +306,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
 
     const Range range = RangeOf(standard, options);
     if (!range.why.empty()) return Failed(std::move(o), range.why);
+    if (standard.lattice == hv::Lattice::Hexagonal) return FitHexagonal(pattern, options, w, range.search, range.note, std::move(o));
     const double aHi = range.search.aHi;
 
     // The pattern's spacings and the reflections that can fall inside them.

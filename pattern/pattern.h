@@ -158,7 +158,9 @@ struct Outcome {
 // strong ones not used, outliers left out, a trend of a_i beyond 3 sigma (a zero or distance
 // error), or a pressure below 0 beyond 2 sigma (tension) make a warning that says which;
 // fewer than two, or two of a lattice that three peaks recognised without a guess, is an
-// error. A hexagonal standard is refused: its pattern is not searched.
+// error. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
+// rows carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs
+// three used reflections (ok from four); zeroShift is refused for it.
 //
 // The work per pattern is bounded: at most max(4e6, 1.5e6 x predicted reflections + 200 x
 // points) units (a unit is one point of one profile evaluated, or its share of a QR step of

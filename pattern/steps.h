@@ -219,4 +219,18 @@ struct ZeroFit {
 };
 ZeroFit FitWithZero(const std::vector<PeakRow>& rows, const Work& w, double zeroStart);
 
+// ---- A hexagonal standard (hexagonal.cpp) ----
+
+// Its reflections at axial ratio cOverA as search families, up to 1/d^2 = maxQ / a^2: one per
+// distinct spacing (h^2+hk+k^2 and |l|), absences left out, by falling d; n is 0 and
+// halfLogN is log(a / d).
+std::vector<Family> HexagonalFamilies(const Standard& standard, double cOverA, double maxQ);
+
+// FitPattern's path for a hexagonal standard, from the prepared pattern and the search range
+// (a at the standard's ambient c/a): c/a searched over a grid, every predicted reflection
+// fitted, a, c, V and P from the core's Fit with the used reflections' hkl. Rows carry n 0
+// and no a_i.
+Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work& w, const SearchRange& range,
+                     const std::string& rangeNote, Outcome o);
+
 }  // namespace hv::pattern::detail

@@ -292,7 +292,8 @@ pattern is explained: fom (the share of its expected intensity in range that use
 carry; NaN for energy-dispersive spectra), strong_found of strong_expected (its strongest
 expected reflections in range that are used). trend and sigma_trend: the trend of a_i with
 position as the offset of x that would make it; zero_shift and sigma_zero_shift: the offset
-refined with zero_shift=True (NaN otherwise).
+refined with zero_shift=True (NaN otherwise). c and sigma_c: a hexagonal standard's (Re)
+refined c in angstrom, NaN for cubic ones; its rows have n 0 and no a_i.
 
 peaks: a dict of numpy arrays, one element per predicted reflection, as the columns of
 hivarnisse-calc pattern --peaks: hkl, n, position, sigma_position, fwhm, eta, height, d,

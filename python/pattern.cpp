@@ -124,6 +124,7 @@ struct PatternResult {
     py::object n_peaks, a, sigma_a, v_ratio, p_gpa, sigma_p_gpa, status, message;
     py::object peaks, x, intensity, curve, background;
     py::object fom, strong_found, strong_expected, trend, sigma_trend, zero_shift, sigma_zero_shift;
+    py::object c, sigma_c;
 };
 
 constexpr const char* kFields[] = {"standard",   "t_c",       "x_unit",      "x_unit_source", "wavelength",
@@ -131,7 +132,7 @@ constexpr const char* kFields[] = {"standard",   "t_c",       "x_unit",      "x_
                                    "p_gpa",      "sigma_p_gpa", "status",    "message",       "peaks",
                                    "x",          "intensity", "curve",       "background",    "fom",
                                    "strong_found", "strong_expected", "trend", "sigma_trend", "zero_shift",
-                                   "sigma_zero_shift"};
+                                   "sigma_zero_shift", "c",   "sigma_c"};
 
 std::vector<py::object PatternResult::*> Members()
 {
@@ -143,7 +144,8 @@ std::vector<py::object PatternResult::*> Members()
             &PatternResult::x,          &PatternResult::intensity,   &PatternResult::curve,
             &PatternResult::background, &PatternResult::fom,         &PatternResult::strong_found,
             &PatternResult::strong_expected, &PatternResult::trend,  &PatternResult::sigma_trend,
-            &PatternResult::zero_shift, &PatternResult::sigma_zero_shift};
+            &PatternResult::zero_shift, &PatternResult::sigma_zero_shift, &PatternResult::c,
+            &PatternResult::sigma_c};
 }
 
 std::vector<hv::Reflection> ReflectionsArg(const py::object& value, const hv::Standard& standard)
@@ -287,6 +289,8 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
     r.n_peaks = py::int_(used);
     r.a = py::float_(numbers ? res.a : hv::kNone);
     r.sigma_a = py::float_(numbers ? res.sigmaA : hv::kNone);
+    r.c = py::float_(numbers ? res.c : hv::kNone);
+    r.sigma_c = py::float_(numbers ? res.sigmaC : hv::kNone);
     r.v_ratio = py::float_(numbers ? res.vRatio : hv::kNone);
     r.p_gpa = py::module_::import("numpy").attr("float32")(numbers ? res.pGpa : NAN);
     r.sigma_p_gpa = py::float_(numbers ? res.sigmaPGpa : hv::kNone);

@@ -220,3 +220,47 @@ def test_zero_shift_and_how_well_the_pattern_is_explained():
     assert 0.95 < z.fom <= 1
     plain = hv.fit_pattern("NaCl", 25, x, y, wavelength=WAVELENGTH)
     assert math.isnan(plain.zero_shift) and abs(plain.trend) < 3 * plain.sigma_trend
+
+
+def made_hcp(a, c, seed=0):
+    """Re-like hcp: every signed h k l with 1/d^2 = 4/3 (h^2+hk+k^2)/a^2 + l^2/c^2, |F|^2 =
+    4 f^2 cos^2(pi((h-k)/3 + l/2)) from the atoms at 1/3 2/3 1/4 and 2/3 1/3 3/4, with
+    Lorentz-polarisation, as pseudo-Voigt peaks on 300 counts with Poisson noise."""
+    peaks = {}
+    for h in range(-7, 8):
+        for k in range(-7, 8):
+            for l in range(-10, 11):
+                if h == k == l == 0:
+                    continue
+                inv = 4 / 3 * (h * h + h * k + k * k) / a**2 + l * l / c**2
+                d = inv**-0.5
+                if WAVELENGTH / (2 * d) > math.sin(math.radians(13.5)):
+                    continue
+                f2 = 4 * (75 * math.exp(-0.4 * inv)) ** 2 * math.cos(math.pi * ((h - k) / 3 + l / 2)) ** 2
+                theta = math.asin(WAVELENGTH / (2 * d))
+                lp = (1 + math.cos(2 * theta) ** 2) / (math.sin(theta) ** 2 * math.cos(theta))
+                key = round(d, 9)
+                peaks[key] = peaks.get(key, 0.0) + f2 * lp
+    top = max(peaks.values())
+    x = np.linspace(7, 26, 3800)
+    y = np.full_like(x, 300.0)
+    for d, i in peaks.items():
+        centre = math.degrees(2 * math.asin(WAVELENGTH / (2 * d)))
+        u = (x - centre) / 0.05
+        y += 20000 * i / top * (0.6 * np.exp(-4 * math.log(2) * u * u) + 0.4 / (1 + 4 * u * u))
+    return x, np.random.default_rng(seed).poisson(y).astype(float)
+
+
+def test_hexagonal_re_gives_a_and_c():
+    a, c = 2.70, 2.70 * 1.605
+    x, y = made_hcp(a, c, seed=7)
+    r = hv.fit_pattern("Re", 25, x, y, wavelength=WAVELENGTH)
+    assert r.status in ("ok", "warning"), r.message
+    assert abs(r.a - a) < 4 * r.sigma_a and abs(r.c - c) < 4 * r.sigma_c
+    used = r.peaks["used"]
+    assert used.sum() == r.n_peaks >= 8
+    assert np.all(r.peaks["n"] == 0) and np.all(np.isnan(r.peaks["a_i"]))
+    assert "101" in list(r.peaks["hkl"]) and "001" not in list(r.peaks["hkl"])
+    # A cubic standard has no c.
+    xn, yn, _ = made(2.0, seed=5)
+    assert math.isnan(hv.fit_pattern("NaCl", 25, xn, yn, wavelength=WAVELENGTH).c)
