@@ -84,7 +84,8 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             bool explained = true;
             for (const double v : logRatio) explained = explained && std::fabs(v - mid) <= std::log(kTextureFactor);
             if (!explained) continue;
-            // The rival's reflections in range that its scale makes clear must have a peak.
+            // The rival's reflections in range that its scale makes clear must have a peak of
+            // about the height it predicts.
             bool missing = false;
             for (const Family& f : families) {
                 const double d = aRival / std::sqrt(static_cast<double>(f.n));
@@ -96,7 +97,9 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 if (height < kTextureFactor * kClearSigma * w.Noise(x)) continue;
                 const double logD = std::log(d);
                 bool seen = false;
-                for (const Candidate& c : cands) seen = seen || std::fabs(c.logD - logD) <= c.tolLog;
+                for (const Candidate& c : cands) {
+                    seen = seen || (std::fabs(c.logD - logD) <= c.tolLog && c.prominence * kTextureFactor >= height);
+                }
                 if (!seen) {
                     missing = true;
                     break;
