@@ -57,9 +57,9 @@ void Judge(const dacsynth::Made& made, const hv::pattern::Outcome& out, Tally& t
         if (given && !(off <= std::max(5 * r.sigmaA, 2e-3))) {
             ++t.wrong;
             t.wrongOk += r.status == hv::Status::Ok;
-            std::snprintf(line, sizeof line, "  seed %llu positive: %s a %.5f +- %.5f, truth %.5f (%.1f GPa, %.0f C)",
+            std::snprintf(line, sizeof line, "  seed %llu positive: %s a %.5f +- %.5f, truth %.5f (%.1f GPa, %.0f C), fom %.2f",
                           static_cast<unsigned long long>(seed), std::string(hv::StatusName(r.status)).c_str(), r.a,
-                          r.sigmaA, truth.a, truth.pGpa, truth.tCelsius);
+                          r.sigmaA, truth.a, truth.pGpa, truth.tCelsius, out.fom);
             if (t.examples.size() < 6) t.examples.emplace_back(line);
         }
     } else {
@@ -69,9 +69,9 @@ void Judge(const dacsynth::Made& made, const hv::pattern::Outcome& out, Tally& t
             ++t.falsePressure;
             t.falseOk += r.status == hv::Status::Ok;
             t.falseWithMimic += truth.mimic;
-            std::snprintf(line, sizeof line, "  seed %llu negative: %s a %.5f, %.2f GPa from %d reflections%s",
+            std::snprintf(line, sizeof line, "  seed %llu negative: %s a %.5f, %.2f GPa from %d reflections, fom %.2f%s",
                           static_cast<unsigned long long>(seed), std::string(hv::StatusName(r.status)).c_str(), r.a,
-                          static_cast<double>(r.pGpa), r.peaks, truth.mimic ? " (a mimic lattice is present)" : "");
+                          static_cast<double>(r.pGpa), r.peaks, out.fom, truth.mimic ? " (a mimic lattice is present)" : "");
             if (t.examples.size() < 6) t.examples.emplace_back(line);
         }
     }

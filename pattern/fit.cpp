@@ -520,6 +520,19 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 "strong reflection" + std::string(strongMissing.size() == 1 ? " " : "s ") + Join(strongMissing) + " not used",
                 true);
     }
+    if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
+        AddNote(o.result,
+                "the used peaks are also those of a " + rival.name + " lattice of a " + Fixed(rival.a, 4) +
+                    " angstrom, and their heights do not tell the two apart",
+                true);
+    }
+    if (w.intensitiesKnown && o.fom < kOkFom) {
+        // A few strong peaks on weak reflections' places: another phase may have made them.
+        AddNote(o.result,
+                "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
+                    "'s expected intensity",
+                true);
+    }
     if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {
         AddNote(o.result,
                 "a_i drifts with position as a zero offset of " + Sig(trend.offset) + " +- " + Sig(trend.sigma) + " " +

@@ -135,7 +135,7 @@ struct Outcome {
 // the explained peaks' scale puts it 25 sigma above the noise (unless it lies under another
 // peak or in a detector gap); no two peaks more than 6 times stronger than the structure
 // makes them (expected intensities below 5 % of the strongest counted as 5 %) of which one
-// leads the pattern (1.5 times the strongest expected reflections' peaks: another lattice,
+// leads the pattern (0.8 times the strongest expected reflections' peaks: another lattice,
 // as a metal's 111 where rock salt has a weak one; otherwise such peaks count as other
 // phases' and hidden); and at least 30 % of the expected intensity explained. Energy-
 // dispersive spectra: positions only, four or more explained and at least half of those in
@@ -156,7 +156,11 @@ struct Outcome {
 // Status: ok needs three or more used reflections including the three strongest expected
 // in range; two used (near a guess, with listed reflections, or with outliers left out),
 // strong ones not used, outliers left out, a trend of a_i beyond 3 sigma (a zero or distance
-// error), or a pressure below 0 beyond 2 sigma (tension) make a warning that says which;
+// error), a pressure below 0 beyond 2 sigma (tension), used reflections that carry less than
+// half the expected intensity in range, or used peaks that an fcc or bcc lattice of another
+// a explains as well (on its places, heights within a factor 4 of its pattern, and every
+// reflection it makes clear seen at a quarter of its height or more: rock salt's even
+// reflections alone are bcc's at a/sqrt2) make a warning that says which;
 // fewer than two, or two of a lattice that three peaks recognised without a guess, is an
 // error. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
 // rows carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs

@@ -34,9 +34,12 @@ constexpr double kTooStrongFloor = 0.05;
 // Two or more such peaks are another lattice's when one of them stands this much above the
 // strongest expected reflections' peaks (a metal's 111 where rock salt has a weak one);
 // otherwise they are other phases' peaks on the standard's places and count as hidden.
-constexpr double kLeadingFactor = 1.5;
+constexpr double kLeadingFactor = 0.8;
 // How many of the strongest expected reflections in range the recognition and the status ask for.
 constexpr int kStrongest = 3;
+// A result is ok only when its used reflections carry this share of the expected intensity
+// in range.
+constexpr double kOkFom = 0.5;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;
 // A fitted reflection is used above this many sigma of its height.
@@ -232,5 +235,23 @@ std::vector<Family> HexagonalFamilies(const Standard& standard, double cOverA, d
 // and no a_i.
 Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work& w, const SearchRange& range,
                      const std::string& rangeNote, Outcome o);
+
+// ---- Another lattice on the same peaks ----
+
+// Texture changes a reflection's strength by up to this factor (about three standard
+// deviations of a lognormal of 0.5).
+constexpr double kTextureFactor = 4;
+
+struct SharedLattice {
+    bool shared = false;
+    std::string name;  // "fcc" or "bcc"
+    double a = kNone;
+};
+
+// Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
+// heights it explains within texture's factor, and shows every reflection its scale makes
+// clear among the candidates: then the peaks cannot tell the standard from that lattice.
+SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
+                         const Work& w, double a);
 
 }  // namespace hv::pattern::detail

@@ -273,7 +273,9 @@ holding the GIL, so threads fit patterns in parallel; results pickle, for proces
 >>> import numpy as np
 >>> s = hivarnisse.spacing("NaCl", 25, 5.0, wavelength=0.4133)
 >>> x = np.linspace(5, 20, 3000)
->>> y = 100 + sum(1000 * np.exp(-0.5 * ((x - t) / 0.03) ** 2) for t in s["two_theta"])
+>>> odd = (18 - 10) ** 2 / (18 + 10) ** 2  # rock salt's odd reflections: Cl- less Na+
+>>> y = 100 + sum(1000 * (odd if n % 2 else 1) * np.exp(-0.5 * ((x - t) / 0.03) ** 2)
+...               for t, n in zip(s["two_theta"], s["n"]))
 >>> r = hivarnisse.fit_pattern("NaCl", 25, x, y, wavelength=0.4133)
 >>> print(r.status, r.n_peaks, round(float(r.p_gpa), 2))
 ok 8 5.0

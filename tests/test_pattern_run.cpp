@@ -61,9 +61,15 @@ std::vector<std::map<std::string, std::string>> Rows(const std::string& text)
     return rows;
 }
 
-// An .xy pattern of NaCl at pressure p and temperature t: pseudo-Voigt peaks (eta 0.5) with
+// An .xy pattern of NaCl at pressure p and temperature t: pseudo-Voigt peaks (eta 0.5), odd
+// reflections weak as the structure makes them, with
 // widths growing with angle on a flat background, Poisson noise. The spacings come from the
 // core's inverse, so the truth is known independently of the fit.
+// Rock salt's odd reflections (all indices odd, h^2+k^2+l^2 odd) scatter as the difference of
+// its ions, the even ones as their sum: with Na+ 10 and Cl- 18 electrons near 0 angle,
+// (18 - 10)^2 / (18 + 10)^2 of an even reflection's strength.
+constexpr double kOddShare = (18.0 - 10.0) * (18.0 - 10.0) / ((18.0 + 10.0) * (18.0 + 10.0));
+
 struct Synthetic {
     double p = 5, t = 25, wavelength = 0.4133;
     bool wavelengthComment = true;
@@ -86,7 +92,7 @@ std::string Pattern(Synthetic& s)
         for (const hv::SpacingRow& r : at.rows) {
             const double c = hv::PositionOf(hv::XUnit::TwoThetaDeg, r.d, {s.wavelength, hv::kNone});
             const double w = 0.05 + 0.003 * c, u = (x - c) / w;
-            y += 3000 / std::sqrt(r.n) * (0.5 * std::exp(-4 * std::log(2.0) * u * u) + 0.5 / (1 + 4 * u * u));
+            y += 3000 / std::sqrt(r.n) * (r.n % 2 ? kOddShare : 1) * (0.5 * std::exp(-4 * std::log(2.0) * u * u) + 0.5 / (1 + 4 * u * u));
         }
         out << x << ' ' << std::poisson_distribution<int>(y)(rng) << '\n';
     }

@@ -14,16 +14,22 @@ import hivarnisse as hv
 WAVELENGTH = 0.4133
 
 
+# Rock salt's odd reflections scatter as the difference of its ions, the even ones as their sum:
+# Na+ 10 and Cl- 18 electrons near 0 angle.
+ODD_SHARE = (18 - 10) ** 2 / (18 + 10) ** 2
+
+
 def made(p_gpa, t_c=25.0, seed=0):
-    """NaCl at p_gpa: pseudo-Voigt peaks (eta 0.5) at the spacings the inverse gives, widths
-    growing with angle, on a flat background of 200 counts, with Poisson noise."""
+    """NaCl at p_gpa: pseudo-Voigt peaks (eta 0.5) at the spacings the inverse gives, the odd
+    reflections weak as the structure makes them, widths growing with angle, on a flat
+    background of 200 counts, with Poisson noise."""
     s = hv.spacing("NaCl", t_c, p_gpa, wavelength=WAVELENGTH, max_n=40)
     x = np.linspace(4, 24, 3000)
     y = np.full_like(x, 200.0)
     for n, centre in zip(s["n"], s["two_theta"]):
         w = 0.05 + 0.003 * centre
         u = (x - centre) / w
-        y += 3000 / math.sqrt(n) * (0.5 * np.exp(-4 * math.log(2) * u * u) + 0.5 / (1 + 4 * u * u))
+        y += 3000 / math.sqrt(n) * (ODD_SHARE if n % 2 else 1) * (0.5 * np.exp(-4 * math.log(2) * u * u) + 0.5 / (1 + 4 * u * u))
     return x, np.random.default_rng(seed).poisson(y).astype(float), s["a"]
 
 

@@ -1,0 +1,118 @@
+// Another simple lattice on the same peaks: rock salt whose ions scatter nearly alike shows
+// only its even reflections, which are a bcc lattice's of a/sqrt2; a CsCl-type pattern is a
+// bcc lattice's of a sqrt2. When the used reflections sit on such a lattice's places, with
+// heights its own pattern explains within texture's factors, and no strong reflection of it
+// is missing from the pattern, the peaks cannot say which phase made them.
+#include "pattern/steps.h"
+
+#include "core/crystal.h"
+#include "core/units.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace hv::pattern::detail {
+
+namespace {
+
+// a'^2 / a^2 of the rivals tried, as num / den.
+struct Ratio {
+    int num, den;
+};
+constexpr Ratio kRatios[] = {{1, 4}, {1, 3}, {1, 2}, {2, 3}, {3, 4}, {1, 1}, {4, 3}, {3, 2}, {2, 1}, {3, 1}, {4, 1}};
+
+const Family* FamilyOf(const std::vector<Family>& families, int n)
+{
+    for (const Family& f : families) {
+        if (f.n == n) return &f;
+    }
+    return nullptr;
+}
+
+// A metal: every site the same atom, so the plain lattice of its own a is the standard itself.
+bool OneSpecies(const Standard& standard)
+{
+    if (!standard.structure) return true;
+    for (const hv::Site& s : standard.structure->sites) {
+        if (s.species != standard.structure->sites.front().species) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
+                         const Work& w, double a)
+{
+    SharedLattice out;
+    if (!w.intensitiesKnown || standard.lattice == hv::Lattice::Hexagonal || !(a > 0)) return out;
+    std::vector<const PeakRow*> used;
+    for (const PeakRow& r : rows) {
+        if (r.used && r.height > 0 && r.expected > 0 && r.reflection.n > 0) used.push_back(&r);
+    }
+    if (used.size() < 2) return out;
+    const double dMin = std::min(w.d.front(), w.d.back()), dMax = std::max(w.d.front(), w.d.back());
+    // Every rival reflection down to the smallest spacing, at the widest ratio.
+    const int maxN = static_cast<int>(std::min(static_cast<double>(kMaxSquareSumPredicted), std::ceil(4 * a * a / (dMin * dMin))));
+    for (const hv::Lattice type : {hv::Lattice::RockSalt, hv::Lattice::BodyCentred}) {
+        Standard rival{};
+        rival.name = type == hv::Lattice::RockSalt ? "fcc" : "bcc";
+        rival.lattice = type;
+        const std::vector<Family> families = Families(rival, maxN);
+        for (const Ratio q : kRatios) {
+            if (type == standard.lattice && q.num == q.den && OneSpecies(standard)) continue;  // itself
+            const double aRival = a * std::sqrt(static_cast<double>(q.num) / q.den);
+            // Every used reflection on one of the rival's, with a height it explains.
+            std::vector<double> logRatio;
+            std::vector<int> taken;
+            bool onPlaces = true;
+            for (const PeakRow* r : used) {
+                const int scaled = r->reflection.n * q.num;
+                const Family* f = scaled % q.den == 0 ? FamilyOf(families, scaled / q.den) : nullptr;
+                if (!f) {
+                    onPlaces = false;
+                    break;
+                }
+                taken.push_back(f->n);
+                const double d = aRival / std::sqrt(static_cast<double>(f->n));
+                logRatio.push_back(std::log(r->height / ExpectedIntensity(rival, *f, d, w)));
+            }
+            if (!onPlaces) continue;
+            const double mid = Median(logRatio);
+            bool explained = true;
+            for (const double v : logRatio) explained = explained && std::fabs(v - mid) <= std::log(kTextureFactor);
+            if (!explained) continue;
+            // The rival's reflections in range that its scale makes clear must have a peak of
+            // about the height it predicts.
+            bool missing = false;
+            for (const Family& f : families) {
+                const double d = aRival / std::sqrt(static_cast<double>(f.n));
+                if (d < dMin || d > dMax) continue;
+                if (std::find(taken.begin(), taken.end(), f.n) != taken.end()) continue;
+                const double x = PositionOf(w.unit, d, w.geometry);
+                if (!std::isfinite(x) || w.Blind(x)) continue;
+                const double height = std::exp(mid) * ExpectedIntensity(rival, f, d, w);
+                if (height < kTextureFactor * kClearSigma * w.Noise(x)) continue;
+                const double logD = std::log(d);
+                bool seen = false;
+                for (const Candidate& c : cands) {
+                    seen = seen || (std::fabs(c.logD - logD) <= c.tolLog && c.prominence * kTextureFactor >= height);
+                }
+                if (!seen) {
+                    missing = true;
+                    break;
+                }
+            }
+            if (missing) continue;
+            out.shared = true;
+            out.name = std::string(rival.name);
+            out.a = aRival;
+            return out;
+        }
+    }
+    return out;
+}
+
+}  // namespace hv::pattern::detail

@@ -1,0 +1,101 @@
+// A standard whose used peaks another simple lattice explains as well: never ok. Rock salt
+// with its odd reflections gone is a bcc lattice's pattern at a/sqrt2 (200, 220, 222, 400 of
+// rock salt are 110, 200, 211, 220 of bcc); the weak odd reflections, or a bcc reflection
+// with no peak, tell them apart.
+#include "core/inverse.h"
+#include "pattern/pattern.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr double kWavelength = 0.4133;
+
+// Pseudo-Voigt peaks (eta 0.5) of height 3000/sqrt(n), odd reflections times oddShare, on a
+// flat background of 200 counts with Poisson noise, 2-theta lo to hi.
+hv::pattern::Pattern Made(const char* name, double pGpa, double oddShare, double lo, double hi, double& aTrue)
+{
+    const hv::SpacingResult at = hv::SpacingsAt(*hv::FindStandardAnyCase(name), 25, pGpa, 40);
+    aTrue = at.a;
+    hv::pattern::Pattern p;
+    p.unit = hv::XUnit::TwoThetaDeg;
+    p.wavelength = kWavelength;
+    std::mt19937 rng(3);
+    for (int i = 0; i < 3000; ++i) {
+        const double x = lo + (hi - lo) * i / 2999;
+        double y = 200;
+        for (const hv::SpacingRow& r : at.rows) {
+            const double c = hv::PositionOf(hv::XUnit::TwoThetaDeg, r.d, {kWavelength, hv::kNone});
+            if (!std::isfinite(c)) continue;
+            const double w = 0.05 + 0.003 * c, u = (x - c) / w;
+            y += 3000 / std::sqrt(r.n) * (r.n % 2 ? oddShare : 1) *
+                 (0.5 * std::exp(-4 * std::log(2.0) * u * u) + 0.5 / (1 + 4 * u * u));
+        }
+        p.x.push_back(x);
+        p.intensity.push_back(std::poisson_distribution<int>(y)(rng));
+    }
+    return p;
+}
+
+// The a after "bcc lattice of a " in the message, or NaN.
+double RivalA(const std::string& message)
+{
+    const std::string key = "bcc lattice of a ";
+    const std::size_t at = message.find(key);
+    return at == std::string::npos ? NAN : std::strtod(message.c_str() + at + key.size(), nullptr);
+}
+
+TEST(DacShared, RockSaltWithoutItsOddReflectionsIsABccLatticeToo)
+{
+    // (18 - 10)^2 / (18 + 10)^2: Cl- less Na+ over their sum, the odd reflections' share.
+    const double naclOdd = 64.0 / 784.0;
+    struct Case {
+        double oddShare, hi;
+        bool ok;  // the result's status ok, else a warning naming the bcc lattice
+    };
+    // 4-17 degrees holds 111, 200, 220, 311, 222 and 400 of NaCl at 5 GPa (n <= 16) and
+    // bcc's 110-220 at a/sqrt2 but not its 321, which rock salt lacks (n 28, at 22 degrees);
+    // to 24 degrees that 321 would need a peak.
+    const Case cases[] = {
+        {naclOdd, 17, true},   // 111 and 311 stand: no bcc lattice has them
+        {0, 17, false},        // only the even ones: bcc's pattern as well
+        {0, 24, true},         // bcc's 321 has no peak
+    };
+    for (const Case& c : cases) {
+        double aTrue = 0;
+        const hv::pattern::Pattern p = Made("NaCl", 5, c.oddShare, 4, c.hi, aTrue);
+        hv::pattern::Options o;
+        o.standard = hv::FindStandardAnyCase("NaCl");
+        const hv::pattern::Outcome out = hv::pattern::FitPattern(p, o);
+        SCOPED_TRACE(std::to_string(c.oddShare) + " to " + std::to_string(c.hi) + ": " + out.result.message);
+        ASSERT_NE(out.result.status, hv::Status::Error);
+        EXPECT_NEAR(out.result.a, aTrue, 2e-4);
+        if (c.ok) {
+            EXPECT_EQ(out.result.status, hv::Status::Ok);
+            EXPECT_TRUE(std::isnan(RivalA(out.result.message)));
+        } else {
+            EXPECT_EQ(out.result.status, hv::Status::Warning);
+            EXPECT_NEAR(RivalA(out.result.message), aTrue / std::sqrt(2.0), 2e-4);
+        }
+    }
+}
+
+TEST(DacShared, AMetalIsNotItsOwnRival)
+{
+    // Au's fcc pattern: a bcc lattice of a sqrt2 would put its strongest 110 at d = a, where
+    // fcc has nothing; an fcc lattice of the same a is Au's own.
+    double aTrue = 0;
+    const hv::pattern::Pattern p = Made("Au", 10, 1, 4, 20, aTrue);
+    hv::pattern::Options o;
+    o.standard = hv::FindStandardAnyCase("Au");
+    const hv::pattern::Outcome out = hv::pattern::FitPattern(p, o);
+    EXPECT_EQ(out.result.status, hv::Status::Ok) << out.result.message;
+    EXPECT_EQ(out.result.message.find("lattice of a"), std::string::npos) << out.result.message;
+}
+
+}  // namespace
