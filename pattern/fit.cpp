@@ -319,12 +319,14 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     SearchResult found = Search(cands, families, range.search, w, standard, 0);
     const bool zeroGrid = options.zeroShift || !found.ok;
     const bool hadNone = !found.ok;
+    int searches = 1;
     if (zeroGrid) {
         std::vector<double> widths;
         for (const Candidate& c : cands) widths.push_back(c.fwhm);
         const double stepZ = std::max(w.step, 0.4 * Median(widths));
         const double reach = 0.02 * std::max(std::fabs(w.x.front()), std::fabs(w.x.back()));
         const int steps = std::min(40, static_cast<int>(reach / stepZ));
+        searches = 1 + 2 * std::max(0, steps);
         for (int k = -steps; k <= steps; ++k) {
             if (k == 0) continue;
             const double z = k * stepZ;
@@ -466,6 +468,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     o.strongExpected = static_cast<int>(strong.size());
     if (w.intensitiesKnown && total > 0) o.fom = usedIntensity / total;
 
+    const int predicted = static_cast<int>(slots.size());
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
 
@@ -531,6 +534,17 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         AddNote(o.result,
                 "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
                     "'s expected intensity",
+                true);
+    }
+    // In a crowded pattern a lattice's few reflections land on other phases' peaks by luck.
+    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+                                           std::log(range.search.aHi), predicted, static_cast<int>(usedPeaks.size()),
+                                           searches);
+    if (!(luck.chance < kCoincidenceChance)) {
+        AddNote(o.result,
+                "could be a coincidence: " + std::to_string(luck.peaks) + " peaks in the pattern, " +
+                    std::to_string(luck.matched) + " of " + std::to_string(luck.predicted) +
+                    " reflections matched, chance ~" + Rough(luck.chance),
                 true);
     }
     if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {

@@ -40,6 +40,9 @@ constexpr int kStrongest = 3;
 // A result is ok only when its used reflections carry this share of the expected intensity
 // in range.
 constexpr double kOkFom = 0.5;
+// A result is ok only when a lattice unrelated to the peaks would match as many of its
+// reflections with a smaller chance than this.
+constexpr double kCoincidenceChance = 1e-3;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;
 // A fitted reflection is used above this many sigma of its height.
@@ -150,6 +153,24 @@ struct SearchResult {
 
 SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Family>& families, const SearchRange& range,
                     const Work& w, const Standard& standard, double zero);
+
+// ---- Coincidence ----
+
+// The chance of m or more successes in k independent tries of chance p.
+double BinomialTail(int k, int m, double p);
+
+struct Coincidence {
+    int peaks = 0, predicted = 0, matched = 0;
+    double chance = 1;
+};
+
+// The chance that the best of the lattices searched between log a logALo and logAHi (in
+// `searches` searches, one per zero offset tried) matches `matched` of `predicted`
+// reflections by luck: a reflection falls into some candidate's window with the share of
+// log d (logDMin to logDMax) the windows cover, and lattices one median window apart in
+// log a are independent tries.
+Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
+                          double logAHi, int predicted, int matched, int searches);
 
 // ---- The profile fit ----
 
