@@ -468,7 +468,6 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     o.strongExpected = static_cast<int>(strong.size());
     if (w.intensitiesKnown && total > 0) o.fom = usedIntensity / total;
 
-    const int predicted = static_cast<int>(slots.size());
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
 
@@ -537,9 +536,14 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 true);
     }
     // In a crowded pattern a lattice's few reflections land on other phases' peaks by luck.
+    // Judged on what the search matched among all the reflections in range, listed or not.
+    int inRange = 0;
+    for (const Family& f : families) {
+        const double d = Spacing(aSearch, f.n);
+        if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + found.lattice.zero)) ++inRange;
+    }
     const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                           std::log(range.search.aHi), predicted, static_cast<int>(usedPeaks.size()),
-                                           searches);
+                                           std::log(range.search.aHi), inRange, found.lattice.matched, searches);
     if (!(luck.chance < kCoincidenceChance)) {
         AddNote(o.result,
                 "could be a coincidence: " + std::to_string(luck.peaks) + " peaks in the pattern, " +

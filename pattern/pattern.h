@@ -160,7 +160,11 @@ struct Outcome {
 // half the expected intensity in range, or used peaks that an fcc or bcc lattice of another
 // a explains as well (on its places, heights within a factor 4 of its pattern, and every
 // reflection it makes clear seen at a quarter of its height or more: rock salt's even
-// reflections alone are bcc's at a/sqrt2) make a warning that says which;
+// reflections alone are bcc's at a/sqrt2), or matches a coincidence could make (the chance
+// that the best of the lattices searched, one per candidate window of log a and zero offset
+// tried, lands as many of the reflections in range on candidates, each with the share of
+// log d the candidates' windows cover, is 1e-3 or more: a crowded pattern) make a warning
+// that says which;
 // fewer than two, or two of a lattice that three peaks recognised without a guess, is an
 // error. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
 // rows carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs

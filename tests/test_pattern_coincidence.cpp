@@ -49,8 +49,6 @@ TEST(Coincidence, FewPeaksTinyCrowdedLarge)
     // log d spans 1, log a 0.2: trials = 0.2 / tol.
     const double p5 = 5 * 2 * 0.002;  // 0.02 of log d covered
     const double tail5 = 28 * std::pow(p5, 6) * std::pow(1 - p5, 2) + 8 * std::pow(p5, 7) * (1 - p5) + std::pow(p5, 8);
-    const double p60 = 60 * 2 * 0.004;  // 0.48
-    const double tail60 = 4 * std::pow(p60, 3) * (1 - p60) + std::pow(p60, 4);
     struct Case {
         int peaks;
         double tol;
@@ -60,7 +58,7 @@ TEST(Coincidence, FewPeaksTinyCrowdedLarge)
     const Case cases[] = {
         {5, 0.002, 8, 6, 1, 100 * tail5},        // a clean pattern: 1.7e-7
         {5, 0.002, 8, 6, 3, 300 * tail5},        // three zero offsets searched: three times the tries
-        {60, 0.004, 4, 3, 1, 1},                 // 50 tries x 0.28: certain
+        {60, 0.004, 4, 3, 1, 1},                 // p 0.48, 50 tries x 0.28: certain
         {60, 0.001, 4, 4, 1, 200 * std::pow(0.12, 4)},  // narrow windows, all four: still 0.04
         {60, 0.01, 8, 8, 1, 1},                  // windows cover all of log d
         {0, 0.002, 8, 3, 1, 0},                  // no peaks, no luck
@@ -68,12 +66,7 @@ TEST(Coincidence, FewPeaksTinyCrowdedLarge)
     for (const Case& c : cases) {
         const auto got = CoincidenceOf(Peaks(c.peaks, c.tol), 0, 1, 1.0, 1.2, c.predicted, c.matched, c.searches);
         EXPECT_NEAR(got.chance, c.want, 1e-9 * c.want) << c.peaks << " peaks, " << c.matched << " of " << c.predicted;
-        EXPECT_EQ(got.peaks, c.peaks);
-        EXPECT_EQ(got.matched, c.matched);
-        EXPECT_EQ(got.predicted, c.predicted);
     }
-    EXPECT_LT(100 * tail5, 1e-3);
-    EXPECT_GT(tail60, 0.28);
 }
 
 }  // namespace
