@@ -331,7 +331,10 @@ class Page(unittest.TestCase):
               for (let i = 0; i < 2000; ++i) {
                 const x = 5 + 15 * i / 1999;
                 let y = 100 + 20 * Math.sin(i);
-                for (const t of s.two_theta) y += 800 * Math.exp(-0.5 * ((x - t) / 0.03) ** 2);
+                // rock salt's odd reflections (8/28)^2 as strong as its even ones
+                s.two_theta.forEach((t, k) => {
+                  y += 800 * (s.n[k] % 2 === 1 ? (8 / 28) ** 2 : 1) * Math.exp(-0.5 * ((x - t) / 0.03) ** 2);
+                });
                 lines.push(x.toFixed(5) + ' ' + y.toFixed(3));
               }
               return lines.join('\\n') + '\\n';
@@ -416,7 +419,9 @@ class Page(unittest.TestCase):
             for (let i = 0; i < 2000; ++i) {
               const x = 5 + 15 * i / 1999;
               let y = 100 + 20 * Math.sin(i);
-              for (const t of s.two_theta) y += 800 * Math.exp(-0.5 * ((x - t - 0.15) / 0.03) ** 2);
+              s.two_theta.forEach((t, k) => {
+                y += 800 * (s.n[k] % 2 === 1 ? (8 / 28) ** 2 : 1) * Math.exp(-0.5 * ((x - t - 0.15) / 0.03) ** 2);
+              });
               lines.push(x.toFixed(5) + ' ' + y.toFixed(3));
             }
             document.getElementById('pat-wavelength').value = '0.4133';
