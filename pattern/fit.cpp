@@ -238,6 +238,11 @@ std::string Rough(double v)
     return buffer;
 }
 
+}  // namespace
+
+// Shared with hexagonal.cpp.
+namespace detail {
+
 std::string Join(const std::vector<std::string>& items)
 {
     std::string out;
@@ -251,7 +256,34 @@ void AddNote(Result& r, const std::string& note, bool warn)
     if (warn && r.status == Status::Ok) r.status = Status::Warning;
 }
 
-}  // namespace
+Strongest TallyStrongest(const std::vector<Slot>& slots, const Work& w, Outcome& o)
+{
+    std::vector<const Slot*> strong;
+    double total = 0, usedIntensity = 0;
+    for (const Slot& s : slots) {
+        strong.push_back(&s);
+        if (std::isfinite(s.intensity)) {
+            total += s.intensity;
+            if (s.row.used) usedIntensity += s.intensity;
+        }
+    }
+    std::stable_sort(strong.begin(), strong.end(), [](const Slot* a, const Slot* b) { return a->intensity > b->intensity; });
+    if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
+    Strongest out;
+    for (const Slot* s : strong) {
+        out.hkl.push_back(s->row.reflection.hkl);
+        if (s->row.used) {
+            ++o.strongFound;
+        } else {
+            out.missing.push_back(ReflectionText(s->row.reflection));
+        }
+    }
+    o.strongExpected = static_cast<int>(strong.size());
+    if (w.intensitiesKnown && total > 0) o.fom = usedIntensity / total;
+    return out;
+}
+
+}  // namespace detail
 
 bool CheckPattern(const Pattern& pattern, std::string& why)
 {
@@ -444,29 +476,8 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     const std::vector<std::string> leftOut = LeaveOutOutliers(slots);
     if (options.zeroShift && zfit.ok) refineZero();
 
-    // Which of the strongest expected reflections are used, and the share of the expected
-    // intensity the used ones carry.
-    std::vector<const Slot*> strong;
-    double total = 0, usedIntensity = 0;
-    for (const Slot& s : slots) {
-        strong.push_back(&s);
-        if (std::isfinite(s.intensity)) {
-            total += s.intensity;
-            if (s.row.used) usedIntensity += s.intensity;
-        }
-    }
-    std::stable_sort(strong.begin(), strong.end(), [](const Slot* a, const Slot* b) { return a->intensity > b->intensity; });
-    if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
-    std::vector<std::string> strongMissing;
-    for (const Slot* s : strong) {
-        if (s->row.used) {
-            ++o.strongFound;
-        } else {
-            strongMissing.push_back(ReflectionText(s->row.reflection));
-        }
-    }
-    o.strongExpected = static_cast<int>(strong.size());
-    if (w.intensitiesKnown && total > 0) o.fom = usedIntensity / total;
+    const Strongest tally = TallyStrongest(slots, w, o);
+    const std::vector<std::string>& strongMissing = tally.missing;
 
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));

@@ -118,19 +118,6 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
     return leftOut;
 }
 
-std::string Join(const std::vector<std::string>& items)
-{
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i];
-    return out;
-}
-
-void AddNote(Result& r, const std::string& note, bool warn)
-{
-    r.message = r.message.empty() ? note : r.message + "; " + note;
-    if (warn && r.status == Status::Ok) r.status = Status::Warning;
-}
-
 }  // namespace
 
 std::vector<Family> HexagonalFamilies(const Standard& standard, double cOverA, double maxQ)
@@ -358,29 +345,9 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     for (Slot& s : slots) s.row.used = s.active && s.row.used;
     const std::vector<std::string> leftOut = LeaveOutOutliers(slots);
 
-    std::vector<const Slot*> strong;
-    double total = 0, usedIntensity = 0;
-    for (const Slot& s : slots) {
-        strong.push_back(&s);
-        if (std::isfinite(s.intensity)) {
-            total += s.intensity;
-            if (s.row.used) usedIntensity += s.intensity;
-        }
-    }
-    std::stable_sort(strong.begin(), strong.end(), [](const Slot* x, const Slot* y) { return x->intensity > y->intensity; });
-    if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
-    std::vector<std::string> strongMissing;
-    std::vector<Hkl> strongHkl;
-    for (const Slot* s : strong) {
-        strongHkl.push_back(s->row.reflection.hkl);
-        if (s->row.used) {
-            ++o.strongFound;
-        } else {
-            strongMissing.push_back(ReflectionText(s->row.reflection));
-        }
-    }
-    o.strongExpected = static_cast<int>(strong.size());
-    if (w.intensitiesKnown && total > 0) o.fom = usedIntensity / total;
+    const Strongest tally = TallyStrongest(slots, w, o);
+    const std::vector<std::string>& strongMissing = tally.missing;
+    const std::vector<Hkl>& strongHkl = tally.hkl;
 
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));

@@ -243,6 +243,21 @@ struct ZeroFit {
 };
 ZeroFit FitWithZero(const std::vector<PeakRow>& rows, const Work& w, double zeroStart);
 
+// ---- What fit.cpp and hexagonal.cpp share ----
+
+// "111, 200, 220".
+std::string Join(const std::vector<std::string>& items);
+// Adds a note to the result's message; warn makes an ok result a warning.
+void AddNote(Result& r, const std::string& note, bool warn);
+
+// Which of the kStrongest expected reflections the used ones include (o.strongFound,
+// o.strongExpected) and the share of the expected intensity they carry (o.fom).
+struct Strongest {
+    std::vector<std::string> missing;  // the strongest not used, as reflection texts
+    std::vector<Hkl> hkl;              // the strongest, strongest first
+};
+Strongest TallyStrongest(const std::vector<Slot>& slots, const Work& w, Outcome& o);
+
 // ---- A hexagonal standard (hexagonal.cpp) ----
 
 // Its reflections at axial ratio cOverA as search families, up to 1/d^2 = maxQ / a^2: one per
