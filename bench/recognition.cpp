@@ -9,6 +9,11 @@
 //   negatives with a pressure (goal 0)
 //   ms per pattern per core, and the share of it spent reading.
 //   hv_recognition [patterns per class, 300] [workers, one per core] [standard]
+//   hv_recognition N W "" dump       also a tab-separated line per pattern (DUMP, standard,
+//                                    pos/neg, seed, verdict, status, used, fom, strongest, a,
+//                                    true a, true P, message)
+//   hv_recognition 1 1 STANDARD write SEED   that seed's positive and negative as .xy files
+//                                    here, with the truth and the crowd
 #include "pattern/pattern.h"
 #include "tests/dac_synth.h"
 
@@ -43,8 +48,24 @@ struct Tally {
 
 bool GavePressure(const hv::Result& r) { return r.status != hv::Status::Error && std::isfinite(r.pGpa); }
 
+bool dump = false;
+std::string dumpName;
+
 void Judge(const dacsynth::Made& made, const hv::pattern::Outcome& out, Tally& t, uint64_t seed)
 {
+    if (dump) {
+        const hv::Result& r = out.result;
+        const double off = std::fabs(r.a - made.truth.a);
+        const char* verdict = !GavePressure(r)                               ? "none"
+                              : !made.truth.present                          ? "false"
+                              : off <= std::max(3 * r.sigmaA, 5e-4)          ? "right"
+                              : off <= std::max(5 * r.sigmaA, 2e-3)          ? "near"
+                                                                             : "wrong";
+        std::printf("DUMP\t%s\t%s\t%llu\t%s\t%s\t%d\t%.3g\t%d/%d\t%.4f\t%.4f\t%.1f\t%s\n",
+                    dumpName.c_str(), made.truth.present ? "pos" : "neg", static_cast<unsigned long long>(seed), verdict,
+                    std::string(hv::StatusName(r.status)).c_str(), r.peaks, out.fom, out.strongFound,
+                    out.strongExpected, r.a, made.truth.a, made.truth.pGpa, r.message.c_str());
+    }
     const hv::Result& r = out.result;
     const dacsynth::Truth& truth = made.truth;
     char line[512];
@@ -87,13 +108,42 @@ int main(int argc, char** argv)
     const unsigned hw = std::thread::hardware_concurrency();
     const int workers = argc > 2 ? std::atoi(argv[2]) : static_cast<int>(hw ? hw : 1);
     const std::string only = argc > 3 ? argv[3] : "";
+    dump = argc > 4 && std::string(argv[4]) == "dump";
     if (count < 1 || workers < 1) {
         std::fprintf(stderr, "usage: hv_recognition [patterns per class] [workers] [standard]\n");
         return 2;
     }
+    // "write SEED": the positive and the negative of that seed as .xy files, to look at.
+    if (argc > 5 && std::string(argv[4]) == "write") {
+        for (const hv::Standard& standard : hv::AllStandards()) {
+            if (standard.name != only) continue;
+            for (const bool positive : {true, false}) {
+                dacsynth::Recipe recipe;
+                recipe.standard = &standard;
+                recipe.positive = positive;
+                recipe.seed = std::strtoull(argv[5], nullptr, 10);
+                const dacsynth::Made made = dacsynth::Make(recipe);
+                const std::string path = "generated-" + std::string(argv[5]) + (positive ? "-positive" : "-negative") + ".xy";
+                if (std::FILE* f = std::fopen(path.c_str(), "w")) {
+                    const std::string text = dacsynth::WriteXy(made.pattern);
+                    std::fwrite(text.data(), 1, text.size(), f);
+                    std::fclose(f);
+                }
+                std::printf("%s: truth a %.5f at %.2f GPa and %.0f C; crowd:", path.c_str(), made.truth.a,
+                            made.truth.pGpa, made.truth.tCelsius);
+                for (const std::string& c : made.truth.crowd) std::printf(" %s;", c.c_str());
+                std::printf("\n");
+                for (const dacsynth::Line& l : made.truth.standardLines) {
+                    std::printf("  %d%d%d at %.4f: intensity %.4g\n", l.h, l.k, l.l, l.twoTheta, l.intensity);
+                }
+            }
+        }
+        return 0;
+    }
     std::printf("%d positives and %d negatives per standard, %d workers\n", count, count, workers);
     for (const hv::Standard& standard : hv::AllStandards()) {
         if (!dacsynth::Knows(standard) || (!only.empty() && standard.name != only)) continue;
+        dumpName = standard.name;
         std::atomic<int> next{0};
         std::mutex m;
         Tally sum;

@@ -50,6 +50,8 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
                     if (q.sigma > 0 && !(q.height > kQuickSigma * q.sigma)) {
                         Slot& sl = slots[members[j]];
                         sl.row.note = "not significant: height " + Fixed(q.height / q.sigma, 1) + " sigma";
+                        sl.weakHeight = q.height;
+                        sl.weakSigma = q.sigma;
                         sl.active = false;
                         sl.decided = true;
                         continue;
@@ -94,6 +96,8 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
                     note = "the fit gives no uncertainty";
                 } else if (!(f.height > kSignificantSigma * f.sigmaHeight)) {
                     note = "not significant: height " + Fixed(f.height / f.sigmaHeight, 1) + " sigma";
+                    s.weakHeight = f.height;
+                    s.weakSigma = f.sigmaHeight;
                 } else if (std::fabs(f.position - s.predicted) > s.half / 2) {
                     note = "position " + Sig(f.position) + " outside its window " + Sig(s.predicted - s.half / 2) + " to " +
                            Sig(s.predicted + s.half / 2);

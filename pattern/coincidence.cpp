@@ -1,10 +1,12 @@
-// How likely a lattice's matches are luck: the chance that some lattice of the searched
-// range lands as many predicted reflections on candidate peaks when the peaks' places have
-// nothing to do with it.
+// Whether a lattice's fitted reflections are the standard's pattern or luck: the chance that
+// a lattice of the searched range puts as many reflections as closely on peaks that have
+// nothing to do with it, and whether their intensities are the structure's under texture.
 #include "pattern/steps.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 namespace hv::pattern::detail {
 
@@ -23,8 +25,96 @@ double BinomialTail(int k, int m, double p)
     return std::min(1.0, sum);
 }
 
-Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
-                          double logAHi, int predicted, int matched, int searches)
+double ChiSquareTail(double x, int dof)
+{
+    if (dof <= 0 || !(x > 0)) return 1;
+    // The regularised upper incomplete gamma Q(dof/2, x/2): its series below a + 1, its
+    // continued fraction (modified Lentz) above.
+    const double a = dof / 2.0, z = x / 2;
+    const double lead = a * std::log(z) - z - std::lgamma(a);
+    if (z < a + 1) {
+        double term = 1 / a, sum = term;
+        for (int k = 1; k < 500 && term > sum * 1e-15; ++k) {
+            term *= z / (a + k);
+            sum += term;
+        }
+        return std::clamp(1 - sum * std::exp(lead), 0.0, 1.0);
+    }
+    const double tiny = 1e-300;
+    double b = z + 1 - a, c = 1 / tiny, d = 1 / b, h = d;
+    for (int i = 1; i < 500; ++i) {
+        const double an = -i * (i - a);
+        b += 2;
+        d = an * d + b;
+        if (std::fabs(d) < tiny) d = tiny;
+        c = b + an / c;
+        if (std::fabs(c) < tiny) c = tiny;
+        d = 1 / d;
+        const double delta = d * c;
+        h *= delta;
+        if (std::fabs(delta - 1) < 1e-15) break;
+    }
+    return std::clamp(std::exp(lead) * h, 0.0, 1.0);
+}
+
+IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
+{
+    IntensityAgreement out;
+    if (!w.intensitiesKnown) return out;
+    // A pseudo-Voigt's area over height times width: Gaussian sqrt(pi / ln 2) / 2, Lorentzian pi / 2.
+    const auto area = [](double height, double fwhm, double eta) {
+        return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
+    };
+    // The scale as a line in s^2 by least squares, its slope (-2 dB) held to kBSpread.
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, topS2 = 0;
+    std::vector<double> logRatio;
+    for (const Slot& s : slots) {
+        if (!s.row.used || !(s.intensity > 0) || !(s.d > 0)) continue;
+        const double x = 0.25 / (s.d * s.d), y = std::log(area(s.row.height, s.row.fwhm, s.row.eta) / s.intensity);
+        n += 1;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+        topS2 = std::max(topS2, x);
+        logRatio.push_back(y);
+    }
+    if (logRatio.size() < 2) return out;
+    const double spread = sxx - sx * sx / n;
+    const double slope = logRatio.size() >= 3 && spread > 1e-12
+                             ? std::clamp((sxy - sx * sy / n) / spread, -2 * kBSpread, 2 * kBSpread)
+                             : 0.0;
+    const double offset = (sy - slope * sx) / n;
+    const auto scaleAt = [&](double d) { return offset + slope * 0.25 / (d * d); };
+    for (const Slot& s : slots) {
+        if (!(s.intensity > 0) || !(s.d > 0)) continue;
+        const double scale = scaleAt(s.d);
+        double z = 0;
+        if (s.row.used) {
+            // Texture's spread and the fit's own of a weak peak.
+            const double rel = s.fit.sigmaHeight / s.fit.height;
+            const double sd = std::sqrt(kTextureSd * kTextureSd + (std::isfinite(rel) ? rel * rel : 0));
+            z = (std::log(area(s.row.height, s.row.fwhm, s.row.eta) / s.intensity) - scale) / sd;
+            if (z > kStrangeSigma) out.strong.push_back(ReflectionText(s.row.reflection));
+            if (z < -kStrangeSigma) out.weak.push_back(ReflectionText(s.row.reflection));
+        } else if (s.weakSigma > 0 && 0.25 / (s.d * s.d) <= topS2) {
+            // As strong as the fit allows: its height plus three sigma, at the expected width.
+            // Only among the used ones: beyond them the fall with angle is the line's guess.
+            const double most = area(std::max(s.weakHeight, 0.0) + 3 * s.weakSigma, s.fwhm, 0.5);
+            z = std::min(0.0, (std::log(most / s.intensity) - scale) / kTextureSd);
+            if (z < -kStrangeSigma) out.weak.push_back(ReflectionText(s.row.reflection));
+        } else {
+            continue;
+        }
+        out.chiSquare += z * z;
+        ++out.terms;
+    }
+    out.chance = ChiSquareTail(out.chiSquare, out.terms - (slope != 0 ? 2 : 1));
+    return out;
+}
+
+Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
+                        double logAHi, int predicted, int matched, int searches)
 {
     Coincidence c;
     c.peaks = static_cast<int>(cands.size());
@@ -50,6 +140,88 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
     const double trials = std::max(1.0, (logAHi - logALo) / tol) * std::max(1, searches);
     c.chance = std::min(1.0, trials * BinomialTail(predicted, matched, p));
     return c;
+}
+
+Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
+                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches)
+{
+    Coincidence c;
+    c.peaks = static_cast<int>(cands.size());
+    c.predicted = predicted;
+    std::vector<double> windows;
+    for (const PeakRow& r : rows) {
+        if (!r.used) continue;
+        const double rel = r.sigmaD / r.d;
+        windows.push_back(kOutlierSigma * std::sqrt(rel * rel + relSigmaA * relSigmaA));
+    }
+    c.matched = static_cast<int>(windows.size());
+    const double span = logDMax - logDMin;
+    if (!(span > 0) || windows.empty()) return c;
+    // A reflection of a lattice unrelated to the peaks lands within its window of some peak
+    // with the share of log d those windows cover around the candidates.
+    const double density = static_cast<double>(cands.size()) / span;
+    double logP = 0;
+    for (const double win : windows) logP += std::log(std::min(1.0, 2 * win * density));
+    const double p = std::exp(logP / static_cast<double>(windows.size()));
+    // Lattices one window apart in log a are independent tries.
+    const double trials = std::max(1.0, (logAHi - logALo) / Median(windows)) * std::max(1, searches);
+    c.chance = std::min(1.0, trials * BinomialTail(std::max(predicted, c.matched), c.matched, p));
+    return c;
+}
+
+void Refuse(Outcome& o, std::string message)
+{
+    const int used = o.result.peaks;
+    o.result = Result{};
+    o.result.peaks = used;
+    o.result.message = std::move(message);
+}
+
+bool Crowded(const Coincidence& search) { return search.peaks >= 2 * search.matched + 3; }
+
+bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck, const Coincidence& search,
+             const IntensityAgreement& agreement, bool guided)
+{
+    const std::string name(standardName);
+    const auto rough = [](double v) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%.2g", v);
+        return std::string(buffer);
+    };
+    if (!(agreement.chance >= kIntensityRefused)) {
+        std::string which;
+        if (!agreement.strong.empty()) which += Join(agreement.strong) + " far stronger";
+        if (!agreement.weak.empty()) which += (which.empty() ? "" : ", ") + Join(agreement.weak) + " far weaker";
+        const std::string what = "the fitted intensities are not " + name + "'s, even with texture (" +
+                                 (which.empty() ? std::string() : which + " than its pattern makes them; ") + "chance ~" +
+                                 rough(agreement.chance) + ")";
+        // Among other phases' peaks that says another lattice; alone, a strange sample.
+        if (Crowded(search)) {
+            Refuse(o, "no " + name + " pattern: " + what);
+            return true;
+        }
+        AddNote(o.result, what, true);
+    }
+    const std::string counts = std::to_string(luck.matched) + " used reflections of " + std::to_string(luck.predicted) +
+                               " in range on " + std::to_string(luck.peaks) + " peaks";
+    if (!(luck.chance < kCoincidenceRefused) && !guided) {
+        Refuse(o, "no " + name + " pattern to trust: its " + counts +
+                      " sit as closely as a lattice of the searched range would by chance (~" + rough(luck.chance) +
+                      "); a pressure guess near the truth (--pressure-guess) narrows the search");
+        return true;
+    }
+    if (!(luck.chance < kCoincidenceChance)) {
+        AddNote(o.result,
+                "could be a coincidence: " + counts + ", chance ~" + rough(luck.chance) + (guided ? " over the range searched" : ""),
+                true);
+    } else if (!(search.chance < kCoincidenceChance)) {
+        AddNote(o.result,
+                "could be a coincidence: " + std::to_string(search.peaks) + " peaks in the pattern, " +
+                    std::to_string(search.matched) + " of " + std::to_string(search.predicted) +
+                    " reflections matched, chance ~" + rough(search.chance),
+                true);
+    }
+    return false;
 }
 
 }  // namespace hv::pattern::detail

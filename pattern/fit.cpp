@@ -419,6 +419,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
         s.half = 4 * s.fwhm;
         s.intensity = IntensityOf(r.n, d);
+        s.d = d;
         slots.push_back(s);
     };
     if (options.reflections.empty()) {
@@ -477,6 +478,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     if (options.zeroShift && zfit.ok) refineZero();
 
     const Strongest tally = TallyStrongest(slots, w, o);
+    const IntensityAgreement agreement = AgreementOf(slots, w);
     const std::vector<std::string>& strongMissing = tally.missing;
 
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
@@ -514,6 +516,31 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     o.trend = trend.offset;
     o.sigmaTrend = trend.sigma;
 
+    // In a crowded pattern a few reflections land on other phases' peaks by luck, and
+    // another lattice's peaks can sit on the standard's places: the whole pattern decides.
+    int inRange = 0;
+    for (const Family& f : families) {
+        const double d = Spacing(aSearch, f.n);
+        if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + found.lattice.zero)) ++inRange;
+    }
+    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+                                           std::log(range.search.aHi), inRange, o.peaks, o.result.sigmaA / o.result.a,
+                                           searches);
+    const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+                                           std::log(range.search.aHi), inRange, found.lattice.matched, searches);
+    const bool guided = std::isfinite(options.pressureGuess) || !options.reflections.empty();
+    if (Refused(o, standard.name, luck, search, agreement, guided)) return o;
+    if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
+        const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
+                                 Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
+        // Among other phases' peaks that lattice may be one of them; near a guess it is a warning.
+        if (Crowded(search) && !guided) {
+            Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what);
+            return o;
+        }
+        AddNote(o.result, what, true);
+    }
+
     if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);
     if (usedPeaks.size() < 3) {
         if (options.reflections.empty() && range.search.minMatched > static_cast<int>(usedPeaks.size() + leftOut.size())) {
@@ -533,33 +560,11 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 "strong reflection" + std::string(strongMissing.size() == 1 ? " " : "s ") + Join(strongMissing) + " not used",
                 true);
     }
-    if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
-        AddNote(o.result,
-                "the used peaks are also those of a " + rival.name + " lattice of a " + Fixed(rival.a, 4) +
-                    " angstrom, and their heights do not tell the two apart",
-                true);
-    }
     if (w.intensitiesKnown && o.fom < kOkFom) {
         // A few strong peaks on weak reflections' places: another phase may have made them.
         AddNote(o.result,
                 "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
                     "'s expected intensity",
-                true);
-    }
-    // In a crowded pattern a lattice's few reflections land on other phases' peaks by luck.
-    // Judged on what the search matched among all the reflections in range, listed or not.
-    int inRange = 0;
-    for (const Family& f : families) {
-        const double d = Spacing(aSearch, f.n);
-        if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + found.lattice.zero)) ++inRange;
-    }
-    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                           std::log(range.search.aHi), inRange, found.lattice.matched, searches);
-    if (!(luck.chance < kCoincidenceChance)) {
-        AddNote(o.result,
-                "could be a coincidence: " + std::to_string(luck.peaks) + " peaks in the pattern, " +
-                    std::to_string(luck.matched) + " of " + std::to_string(luck.predicted) +
-                    " reflections matched, chance ~" + Rough(luck.chance),
                 true);
     }
     if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {

@@ -281,6 +281,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
         s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
         s.half = 4 * s.fwhm;
         s.intensity = ExpectedIntensity(standard, f, d, w);
+        s.d = d;
         slots.push_back(s);
     };
     if (options.reflections.empty()) {
@@ -348,6 +349,8 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     const Strongest tally = TallyStrongest(slots, w, o);
     const std::vector<std::string>& strongMissing = tally.missing;
     const std::vector<Hkl>& strongHkl = tally.hkl;
+    const IntensityAgreement agreement = AgreementOf(slots, w);
+    const int inRange = static_cast<int>(slots.size());
 
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
@@ -392,6 +395,15 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     }
     o.result = Fit(standard, options.tCelsius, usedPeaks, options.sigmaT);
     if (o.result.status == Status::Error) return o;
+    // Every axial ratio of the grid was a search of its own.
+    const int searches = steps + 1;
+    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.aLo), std::log(range.aHi),
+                                           inRange, o.peaks, o.result.sigmaA / o.result.a, searches);
+    const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.aLo),
+                                           std::log(range.aHi), inRange, found.lattice.matched, searches);
+    if (Refused(o, name, luck, search, agreement, std::isfinite(options.pressureGuess) || !options.reflections.empty())) {
+        return o;
+    }
     if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);
     if (usedPeaks.size() < 4) AddNote(o.result, "only 3 reflections used for a and c; 4 or more are needed to be sure", true);
     if (!strongMissing.empty()) {

@@ -166,7 +166,15 @@ struct Outcome {
 // log d the candidates' windows cover, is 1e-3 or more: a crowded pattern) make a warning
 // that says which;
 // fewer than two, or two of a lattice that three peaks recognised without a guess, is an
-// error. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
+// error. A pressure from a coincidence is never given: the fitted reflections are refused
+// (an error that says why) when a lattice of the searched range would put as many of them
+// as closely (3 sigma of d) on the pattern's peaks with a chance of 1e-2 or more (a warning
+// from 1e-3; only a warning near a guess or with listed reflections), and, in a pattern
+// crowded with other phases' peaks, when their intensities are not the structure's under
+// texture (a chi-square of log intensity ratios, texture sd 0.6 and the fit's error, on a
+// scale that allows the Debye-Waller B to differ by up to 4 A^2, absent reflections counted
+// where they should show, chance below 1e-3) or when the fcc or bcc lattice above explains
+// them too without a guess; outside a crowd those two are warnings. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
 // rows carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs
 // three used reflections (ok from four); zeroShift is refused for it.
 //

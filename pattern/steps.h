@@ -41,8 +41,12 @@ constexpr int kStrongest = 3;
 // in range.
 constexpr double kOkFom = 0.5;
 // A result is ok only when a lattice unrelated to the peaks would match as many of its
-// reflections with a smaller chance than this.
+// reflections as closely with a smaller chance than this; at kCoincidenceRefused or more it
+// is no result. Intensities that texture makes with a smaller chance than kIntensityRefused
+// are not the standard's.
 constexpr double kCoincidenceChance = 1e-3;
+constexpr double kCoincidenceRefused = 1e-2;
+constexpr double kIntensityRefused = 1e-3;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;
 // A fitted reflection is used above this many sigma of its height.
@@ -164,13 +168,21 @@ struct Coincidence {
     double chance = 1;
 };
 
+// The search's own measure: the chance that the best of the lattices searched between log a
+// logALo and logAHi (in `searches` searches) lands `matched` of `predicted` reflections in
+// candidates' windows, each window's share of log d (logDMin to logDMax) a reflection's
+// chance of falling into one; lattices one median window apart are independent tries.
+Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
+                        double logAHi, int predicted, int matched, int searches);
+
 // The chance that the best of the lattices searched between log a logALo and logAHi (in
-// `searches` searches, one per zero offset tried) matches `matched` of `predicted`
-// reflections by luck: a reflection falls into some candidate's window with the share of
-// log d (logDMin to logDMax) the windows cover, and lattices one median window apart in
-// log a are independent tries.
+// `searches` searches: zero offsets or axial ratios tried) puts as many of the `predicted`
+// reflections in range as rows uses on candidate peaks, each as close as the used one sits:
+// within kOutlierSigma of its relative sigma of d and relSigmaA (sigma_a / a) of a peak, a
+// share of log d of twice that times the candidates per unit of log d (logDMin to logDMax);
+// lattices one median window apart in log a are independent tries.
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
-                          double logAHi, int predicted, int matched, int searches);
+                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches);
 
 // ---- The profile fit ----
 
@@ -217,15 +229,60 @@ struct Slot {
     double fwhm = 0;         // expected width
     double half = 0;         // half-width of its fit window
     double intensity = 0;    // expected, on the pattern's scale
+    double d = 0;            // spacing at the searched lattice
     bool active = true;      // still in its cluster's fit
     bool decided = false;    // its note is final
     PeakFit fit;
+    // Height and its sigma where the reflection was found not significant: how strong it
+    // can be, for the whole pattern's test.
+    double weakHeight = kNone, weakSigma = kNone;
 };
 
 // Fits the slots (sorted by predicted position) within the work budget; draws each final
 // fit into curve and background, indexed like the caller's arrays.
 void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<double>& curve,
               std::vector<double>& background);
+
+// Texture's spread of a reflection's intensity, as the sd of its logarithm; a reflection
+// this many of them off the pattern's scale is named.
+constexpr double kTextureSd = 0.6;
+constexpr double kStrangeSigma = 3;
+constexpr double kBSpread = 4;  // angstrom^2
+
+// The chance of a chi-square of dof degrees of freedom at or above x.
+double ChiSquareTail(double x, int dof);
+
+// Whether the fitted intensities are the standard's pattern under texture: every used
+// reflection's integrated intensity against the expected on one scale (a straight line of
+// its logarithm in s^2 = 1/(4 d^2), a scale and a Debye-Waller B off the assumed by
+// -kBSpread to kBSpread, fitted to the used reflections: the true B varies with the
+// standard, the temperature and the pressure), and
+// every reflection found not significant, at an angle no higher than the used ones, whose expected strength on that scale lies above
+// what its fit allows, each a lognormal deviate of sd kTextureSd; the chance of a chi-square
+// as large with one degree of freedom fewer than the terms (the scale).
+struct IntensityAgreement {
+    double chiSquare = 0;
+    int terms = 0;
+    double chance = 1;
+    std::vector<std::string> weak;   // reflections far weaker than the pattern makes them
+    std::vector<std::string> strong; // and far stronger
+};
+IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w);
+
+// Makes o an error with this message, keeping its rows and the count of used reflections.
+void Refuse(Outcome& o, std::string message);
+
+// Other phases' peaks: more than twice the peaks the search matched, and three more.
+bool Crowded(const Coincidence& search);
+
+// The whole pattern's verdict on a fitted result: refused (o an error, true) when its
+// matches could be luck (kCoincidenceRefused or more), or its intensities are not the
+// structure's (chance below kIntensityRefused) among other phases' peaks (a warning in an
+// uncrowded pattern); a warning from kCoincidenceChance, of the fit's (luck) or of the
+// search's matches (search). Guided (a pressure guess, or listed reflections: what the user
+// knows narrows the choice), luck is only a warning.
+bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck, const Coincidence& search,
+             const IntensityAgreement& agreement, bool guided);
 
 // ---- The lattice of the fitted reflections ----
 

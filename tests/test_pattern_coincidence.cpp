@@ -11,7 +11,7 @@ namespace {
 
 using hv::pattern::detail::BinomialTail;
 using hv::pattern::detail::Candidate;
-using hv::pattern::detail::CoincidenceOf;
+using hv::pattern::detail::MatchChance;
 
 TEST(Coincidence, BinomialTailByHand)
 {
@@ -64,9 +64,163 @@ TEST(Coincidence, FewPeaksTinyCrowdedLarge)
         {0, 0.002, 8, 3, 1, 0},                  // no peaks, no luck
     };
     for (const Case& c : cases) {
-        const auto got = CoincidenceOf(Peaks(c.peaks, c.tol), 0, 1, 1.0, 1.2, c.predicted, c.matched, c.searches);
+        const auto got = MatchChance(Peaks(c.peaks, c.tol), 0, 1, 1.0, 1.2, c.predicted, c.matched, c.searches);
         EXPECT_NEAR(got.chance, c.want, 1e-9 * c.want) << c.peaks << " peaks, " << c.matched << " of " << c.predicted;
     }
+}
+
+}  // namespace
+
+namespace {
+
+using hv::pattern::PeakRow;
+using hv::pattern::detail::ChiSquareTail;
+using hv::pattern::detail::CoincidenceOf;
+
+// Closed forms: dof 2 is exp(-x/2); dof 1 erfc(sqrt(x/2)); dof 4 exp(-x/2)(1 + x/2); dof 3
+// erfc(sqrt(x/2)) + sqrt(2x/pi) exp(-x/2). Both sides of the series/fraction switch.
+TEST(Coincidence, ChiSquareTailClosedForms)
+{
+    const double pi = 3.14159265358979323846;
+    struct Case {
+        double x;
+        int dof;
+        double want;
+    };
+    const Case cases[] = {
+        {1, 2, std::exp(-0.5)},
+        {50, 2, std::exp(-25.0)},
+        {9, 1, std::erfc(std::sqrt(4.5))},
+        {0.1, 1, std::erfc(std::sqrt(0.05))},
+        {3, 4, std::exp(-1.5) * 2.5},
+        {40, 4, std::exp(-20.0) * 21},
+        {7, 3, std::erfc(std::sqrt(3.5)) + std::sqrt(14 / pi) * std::exp(-3.5)},
+        {0, 3, 1},   // nothing off: certain
+        {5, 0, 1},   // no freedom left: nothing to judge
+    };
+    for (const Case& c : cases) {
+        EXPECT_NEAR(ChiSquareTail(c.x, c.dof), c.want, 1e-12 + 1e-9 * c.want) << c.x << " " << c.dof;
+    }
+}
+
+std::vector<PeakRow> UsedRows(const std::vector<double>& relSigma)
+{
+    std::vector<PeakRow> rows;
+    for (const double r : relSigma) {
+        PeakRow row;
+        row.used = true;
+        row.d = 2;
+        row.sigmaD = 2 * r;
+        rows.push_back(row);
+    }
+    PeakRow unused;  // not used: no part in the chance
+    unused.d = 1;
+    unused.sigmaD = 0.5;
+    rows.push_back(unused);
+    return rows;
+}
+
+// The fit's own chance: 30 peaks over log d 1, windows of 3 sigma; log a 0.2.
+TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
+{
+    const auto tail = [](int k, int m, double p) {
+        double sum = 0;
+        for (int j = m; j <= k; ++j) {
+            sum += std::tgamma(k + 1.0) / (std::tgamma(j + 1.0) * std::tgamma(k - j + 1.0)) * std::pow(p, j) *
+                   std::pow(1 - p, k - j);
+        }
+        return sum;
+    };
+    struct Case {
+        const char* what;
+        std::vector<double> rel;  // sigma_d / d of the used rows
+        double relA;
+        int predicted, searches;
+        double want;
+    };
+    const double w = 3e-4, p = 2 * w * 30;  // a window of 3 x 1e-4, 0.018 of log d
+    const double wa = 3 * std::sqrt(2e-8);  // with sigma_a / a 1e-4 as well
+    const Case cases[] = {
+        {"three of six, sharp", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / w * tail(6, 3, p)},
+        {"with a's sigma the windows widen", {1e-4, 1e-4, 1e-4}, 1e-4, 6, 1, 0.2 / wa * tail(6, 3, 2 * wa * 30)},
+        {"five zero offsets: five times the tries", {1e-4, 1e-4, 1e-4}, 0, 6, 5, 5 * 0.2 / w * tail(6, 3, p)},
+        {"two of eight: luck", {1e-4, 1e-4}, 0, 8, 1, std::min(1.0, 0.2 / w * tail(8, 2, p))},
+        {"six of six, sharp: none", {1e-5, 1e-5, 1e-5, 1e-5, 1e-5, 1e-5}, 0, 6, 1, 0.2 / 3e-5 * std::pow(1.8e-3, 6)},
+    };
+    for (const Case& c : cases) {
+        std::vector<hv::pattern::detail::Candidate> cands(30);
+        const auto got = CoincidenceOf(cands, 0, 1, 1.0, 1.2, c.predicted, UsedRows(c.rel), c.relA, c.searches);
+        EXPECT_EQ(got.matched, static_cast<int>(c.rel.size())) << c.what;
+        EXPECT_NEAR(got.chance, c.want, 1e-9 * c.want) << c.what;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using hv::pattern::detail::AgreementOf;
+using hv::pattern::detail::Slot;
+using hv::pattern::detail::Work;
+
+// A used Gaussian row of this area at spacing d, or a weak one whose fit allows at most
+// `area` (its height 0, three sigma at the expected width with mixing one half).
+Slot Row(double intensity, double area, double d, bool used = true)
+{
+    Slot s;
+    s.intensity = intensity;
+    s.d = d;
+    s.fwhm = 0.01;
+    s.row.used = used;
+    s.row.reflection.hkl = {2, 0, 0};
+    if (used) {
+        s.row.fwhm = 0.01;
+        s.row.eta = 0;
+        s.row.height = area / (0.01 * std::sqrt(3.14159265358979323846 / std::log(2.0)) / 2);
+        s.fit.height = s.row.height;
+        s.fit.sigmaHeight = 0;
+    } else {
+        s.weakHeight = 0;
+        s.weakSigma = area / (3 * 0.01 * (0.5 * 1.5707963267948966 + 0.5 * 1.0644670194312262));
+    }
+    return s;
+}
+
+TEST(Coincidence, IntensitiesAgreeUnderTextureOrNot)
+{
+    const double ln20 = std::log(20.0);
+    struct Case {
+        const char* what;
+        std::vector<Slot> slots;
+        double chiSquare, chance;
+        std::size_t strong, weak;
+    };
+    const double b = 2;  // a Debye-Waller B 2 angstrom^2 above the model's: exp(-2 b s^2)
+    const auto fall = [&](double d) { return std::exp(-2 * b * 0.25 / (d * d)); };
+    const Case cases[] = {
+        {"the structure's pattern", {Row(100, 300, 2), Row(50, 150, 1.5), Row(20, 60, 1.2), Row(5, 15, 1)}, 0, 1, 0, 0},
+        {"another B: the line takes it",
+         {Row(100, 100 * fall(2), 2), Row(50, 50 * fall(1.5), 1.5), Row(20, 20 * fall(1.2), 1.2), Row(5, 5 * fall(1), 1)},
+         0, 1, 0, 0},
+        {"one peak 20 times too strong",
+         {Row(10, 10, 1), Row(10, 10, 1), Row(10, 10, 1), Row(10, 10, 1), Row(10, 200, 1)},
+         ln20 * ln20 * 0.8 / 0.36, ChiSquareTail(ln20 * ln20 * 0.8 / 0.36, 4), 1, 0},
+        {"a strong one absent", {Row(10, 10, 1), Row(10, 10, 1), Row(10, 10, 1), Row(10 * std::exp(3.0), 10, 1, false)},
+         25, ChiSquareTail(25, 3), 0, 1},
+        {"absent beyond the used angles: no evidence",
+         {Row(10, 10, 1), Row(10, 10, 1), Row(10, 10, 1), Row(10 * std::exp(3.0), 10, 0.8, false)}, 0, 1, 0, 0},
+    };
+    Work w;
+    for (const Case& c : cases) {
+        const auto got = AgreementOf(c.slots, w);
+        EXPECT_NEAR(got.chiSquare, c.chiSquare, 1e-9) << c.what;
+        EXPECT_NEAR(got.chance, c.chance, 1e-9) << c.what;
+        EXPECT_EQ(got.strong.size(), c.strong) << c.what;
+        EXPECT_EQ(got.weak.size(), c.weak) << c.what;
+    }
+    // Energy-dispersive: the source spectrum sets the intensities, nothing to judge.
+    w.intensitiesKnown = false;
+    EXPECT_EQ(AgreementOf(cases[2].slots, w).chance, 1);
 }
 
 }  // namespace
