@@ -10,8 +10,15 @@
 
 namespace hv::pattern::detail {
 
-void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<double>& curve,
-              std::vector<double>& background)
+std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands)
+{
+    std::vector<Start> out;
+    for (const Candidate& c : cands) out.push_back({c.x, c.prominence, c.fwhm});
+    return out;
+}
+
+void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>& others, long budget,
+              std::vector<double>& curve, std::vector<double>& background)
 {
     // Clusters of reflections whose windows overlap, fitted together.
     const std::size_t m = w.x.size();
@@ -26,8 +33,22 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
         const std::size_t iLo = static_cast<std::size_t>(std::lower_bound(w.x.begin(), w.x.end(), left) - w.x.begin());
         const std::size_t iHi = static_cast<std::size_t>(std::upper_bound(w.x.begin(), w.x.end(), right) - w.x.begin());
 
+        // Other phases' peaks inside the window, clear of every reflection's place, are fitted
+        // along: a neighbour's tail left out would pull a reflection's position and height.
+        std::vector<Start> nuisance;
+        for (const Start& o : others) {
+            if (iHi <= iLo || o.position < w.x[iLo] || o.position > w.x[iHi - 1]) continue;
+            bool clear = true;
+            for (std::size_t s = first; s < last; ++s) {
+                clear = clear && std::fabs(o.position - slots[s].predicted) > std::max(o.fwhm, slots[s].fwhm);
+            }
+            const std::size_t params = 2 + 4 * (last - first + nuisance.size() + 1);
+            if (clear && nuisance.size() < kMaxNuisance && iHi - iLo >= params + 10) nuisance.push_back(o);
+        }
+
         ClusterFit fit;
         std::vector<std::size_t> fitted;  // the slots of the last fit, in its order
+        std::size_t fittedNuisance = 0;   // and the other peaks after them
         for (int round = 0; round < kMaxRounds; ++round) {
             std::vector<Start> starts;
             std::vector<std::size_t> members;
@@ -42,7 +63,9 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
             }
             if (round == 0) {
                 // Reflections that a quick look finds well below significance skip the full fit.
-                const std::vector<QuickHeight> quick = QuickHeights(w, iLo, iHi, starts);
+                std::vector<Start> all = starts;
+                all.insert(all.end(), nuisance.begin(), nuisance.end());
+                const std::vector<QuickHeight> quick = QuickHeights(w, iLo, iHi, all);
                 std::vector<Start> kept;
                 std::vector<std::size_t> keptMembers;
                 for (std::size_t j = 0; j < members.size(); ++j) {
@@ -64,8 +87,17 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
                 members = std::move(keptMembers);
             }
             if (members.empty()) break;
-            fit = FitCluster(w, iLo, iHi, starts, budget);
+            std::vector<Start> all = starts;
+            all.insert(all.end(), nuisance.begin(), nuisance.end());
+            fit = FitCluster(w, iLo, iHi, all, budget);
             fitted = members;
+            fittedNuisance = nuisance.size();
+            if (fit.strayed >= static_cast<int>(members.size())) {
+                // Another phase's peak ran off: fitted again without it.
+                nuisance.erase(nuisance.begin() + (fit.strayed - static_cast<int>(members.size())));
+                fit = ClusterFit{};
+                continue;
+            }
             if (fit.strayed >= 0) {
                 // The one that ran off goes; the others are fitted again without it.
                 Slot& sl = slots[members[static_cast<std::size_t>(fit.strayed)]];
@@ -120,6 +152,9 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<
                 double total = bg;
                 for (std::size_t j = 0; j < fitted.size() && j < fit.peaks.size(); ++j) {
                     if (slots[fitted[j]].active) total += Shape(w.x[i], fit.peaks[j]);
+                }
+                for (std::size_t j = fitted.size(); j < fitted.size() + fittedNuisance && j < fit.peaks.size(); ++j) {
+                    total += Shape(w.x[i], fit.peaks[j]);
                 }
                 background[w.index[i]] = bg;
                 curve[w.index[i]] = total;

@@ -450,7 +450,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                                            kWorkPerPoint * static_cast<long>(w.x.size()));
     o.curve.assign(n, kNone);
     o.background.assign(n, kNone);
-    FitSlots(w, slots, budget, o.curve, o.background);
+    FitSlots(w, slots, OtherPeaks(cands), budget, o.curve, o.background);
 
     // Expected intensities relative to the strongest in range.
     double strongest = 0;

@@ -313,7 +313,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
                                                  kWorkPerPoint * static_cast<long>(w.x.size()));
     o.curve.assign(pattern.x.size(), kNone);
     o.background.assign(pattern.x.size(), kNone);
-    FitSlots(w, slots, budget, o.curve, o.background);
+    FitSlots(w, slots, OtherPeaks(cands), budget, o.curve, o.background);
 
     double strongest = 0;
     for (const Slot& s : slots) strongest = std::max(strongest, s.intensity);

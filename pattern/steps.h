@@ -61,6 +61,8 @@ constexpr std::size_t kMaxCandidates = 60;
 constexpr int kMaxSquareSumPredicted = 400;
 constexpr std::size_t kMaxClusterPeaks = 8;
 constexpr int kMaxRounds = static_cast<int>(kMaxClusterPeaks) + 1;
+// Other phases' peaks fitted along in one cluster, at most.
+constexpr std::size_t kMaxNuisance = 4;
 // Work one pattern may spend (profile evaluations, points x peaks, and the QR steps of the
 // minimiser): this much per predicted reflection plus this much per point, about twenty
 // times what a clean reflection needs, so that every reflection of a real pattern is fitted
@@ -238,10 +240,16 @@ struct Slot {
     double weakHeight = kNone, weakSigma = kNone;
 };
 
-// Fits the slots (sorted by predicted position) within the work budget; draws each final
-// fit into curve and background, indexed like the caller's arrays.
-void FitSlots(const Work& w, std::vector<Slot>& slots, long budget, std::vector<double>& curve,
-              std::vector<double>& background);
+// Fits the slots (sorted by predicted position) within the work budget, each cluster with up
+// to kMaxNuisance of others inside its window and clear of its reflections' places; draws
+// each final fit (those others' profiles too) into curve and background, indexed like the
+// caller's arrays.
+void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>& others, long budget,
+              std::vector<double>& curve, std::vector<double>& background);
+
+// The candidates as starts, for FitSlots to fit along where they are clear of every
+// predicted place (other phases' peaks).
+std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands);
 
 // Texture's spread of a reflection's intensity, as the sd of its logarithm; a reflection
 // this many of them off the pattern's scale is named.

