@@ -374,6 +374,230 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             }
         }
     }
+    // Everything from here on is of one lattice; refused says the whole pattern refused it
+    // (luck, intensities or another lattice), so that the search's next may be tried.
+    const auto fitAt = [&](const Lattice& lattice, Outcome o, bool& refused) -> Outcome {
+        const double aSearch = lattice.a;
+        double zero = lattice.zero;
+        const auto IntensityOf = [&](int sq, double d) {
+            for (const Family& f : families) {
+                if (f.n == sq) return ExpectedIntensity(standard, f, d, w);
+            }
+            return kNone;
+        };
+
+        std::vector<std::pair<double, double>> widthPoints;
+        for (const Match& mt : lattice.matches) widthPoints.emplace_back(cands[mt.candidate].x, cands[mt.candidate].fwhm);
+        const WidthModel widths = WidthsOf(widthPoints, w.step);
+        double widest = 0;
+        for (const auto& wp : widthPoints) widest = std::max(widest, 3 * wp.second);
+
+        // Every predicted reflection in the range, or the listed ones.
+        std::vector<Slot> slots;
+        std::vector<PeakRow> outside;
+        const auto addSlot = [&](const Reflection& r) {
+            const double d = Spacing(aSearch, r.n);
+            const double x = PositionOf(o.unit, d, w.geometry) + zero;
+            Slot s;
+            s.row.reflection = r;
+            s.row.predicted = x;
+            if (!(x >= w.x.front() && x <= w.x.back())) {
+                s.row.note = "outside the pattern's range";
+                outside.push_back(s.row);
+                return;
+            }
+            if (w.Blind(x)) {
+                s.row.note = "in a detector gap";
+                outside.push_back(s.row);
+                return;
+            }
+            s.predicted = x;
+            s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
+            s.half = 4 * s.fwhm;
+            s.intensity = IntensityOf(r.n, d);
+            s.d = d;
+            slots.push_back(s);
+        };
+        if (options.reflections.empty()) {
+            for (const Family& f : families) {
+                const double d = Spacing(aSearch, f.n);
+                if (d < dMin || d > dMax) continue;
+                addSlot(Reflection{f.hkl, f.n, false});
+            }
+        } else {
+            std::vector<int> seen;
+            for (const Reflection& r : options.reflections) {
+                // Listed twice, or as another hkl of the same h^2+k^2+l^2: one peak, one row.
+                if (std::find(seen.begin(), seen.end(), r.n) != seen.end()) continue;
+                seen.push_back(r.n);
+                if (r.latticeParameter || r.n <= 0 || r.n > kMaxSquareSum) {
+                    PeakRow row;
+                    row.reflection = r;
+                    row.note = "not a reflection";
+                    outside.push_back(row);
+                    continue;
+                }
+                addSlot(r);
+            }
+        }
+        std::sort(slots.begin(), slots.end(), [](const Slot& a, const Slot& b) { return a.predicted < b.predicted; });
+
+        long budget = std::max(kWorkFloor, kWorkPerReflection * static_cast<long>(slots.size()) +
+                                               kWorkPerPoint * static_cast<long>(w.x.size()));
+        o.curve.assign(n, kNone);
+        o.background.assign(n, kNone);
+        FitSlots(w, slots, OtherPeaks(cands), budget, o.curve, o.background);
+
+        // Expected intensities relative to the strongest in range.
+        double strongest = 0;
+        for (const Slot& s : slots) {
+            if (s.intensity > strongest) strongest = s.intensity;
+        }
+        for (Slot& s : slots) s.row.expected = strongest > 0 ? 100 * s.intensity / strongest : kNone;
+
+        Spacings(slots, w, zero);
+        OnePeakOneReflection(slots);
+        for (Slot& s : slots) s.row.used = s.active && s.row.used;
+        // With zeroShift, the offset from the reflections fitted well, the outliers judged at it,
+        // and the offset once more from those that stay; the spacings are those at the last. Too
+        // few reflections to tell an offset from a: none, and the row says so.
+        ZeroFit zfit;
+        const auto refineZero = [&] {
+            std::vector<PeakRow> rows;
+            for (const Slot& s : slots) rows.push_back(s.row);
+            zfit = FitWithZero(rows, w, zero);
+            zero = zfit.ok ? zfit.zero : 0;
+            Spacings(slots, w, zero);
+        };
+        if (options.zeroShift) refineZero();
+        const std::vector<std::string> leftOut = LeaveOutOutliers(slots);
+        if (options.zeroShift && zfit.ok) refineZero();
+
+        const Strongest tally = TallyStrongest(slots, w, o);
+        const IntensityAgreement agreement = AgreementOf(slots, w);
+        const std::vector<std::string>& strongMissing = tally.missing;
+
+        for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
+        for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
+
+        std::vector<Peak> usedPeaks;
+        for (const PeakRow& r : o.peaks) {
+            if (r.used) usedPeaks.push_back({r.reflection, r.d, r.sigmaD});
+        }
+        if (usedPeaks.size() < 2) {
+            o.result = Result{};
+            o.result.peaks = static_cast<int>(usedPeaks.size());
+            o.result.message = std::to_string(usedPeaks.size()) + (usedPeaks.size() == 1 ? " reflection" : " reflections") +
+                               " of " + std::string(standard.name) + " fitted well enough; at least two are needed";
+            return o;
+        }
+        o.result = Fit(standard, options.tCelsius, usedPeaks, options.sigmaT);
+        if (o.result.status == Status::Error) return o;
+        if (zfit.ok) {
+            // The offset's uncertainty widens a's: the larger of the two estimates stands.
+            o.zeroShift = zfit.zero;
+            o.sigmaZeroShift = zfit.sigmaZero;
+            if (zfit.sigmaA > o.result.sigmaA || std::isnan(o.result.sigmaA)) {
+                o.result.sigmaA = zfit.sigmaA;
+                const Slopes sl = PressureSlopes(standard, options.tCelsius, o.result.a);
+                if (sl.ok) {
+                    const double st = std::isnan(options.sigmaT) ? 0 : options.sigmaT;
+                    o.result.sigmaPGpa = std::hypot(sl.dPda * o.result.sigmaA, sl.dPdT * st) / 10;
+                }
+            }
+        } else if (options.zeroShift) {
+            AddNote(o.result, "the zero offset needs 3 or more reflections; not refined", true);
+        }
+        const Trend trend = TrendOf(o.peaks, w);
+        o.trend = trend.offset;
+        o.sigmaTrend = trend.sigma;
+
+        // In a crowded pattern a few reflections land on other phases' peaks by luck, and
+        // another lattice's peaks can sit on the standard's places: the whole pattern decides.
+        int inRange = 0;
+        for (const Family& f : families) {
+            const double d = Spacing(aSearch, f.n);
+            if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + lattice.zero)) ++inRange;
+        }
+        const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+                                               std::log(range.search.aHi), inRange, o.peaks, o.result.sigmaA / o.result.a,
+                                               searches);
+        const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+                                               std::log(range.search.aHi), inRange, lattice.matched, searches);
+        const bool guided = std::isfinite(options.pressureGuess) || !options.reflections.empty();
+        if (Refused(o, standard.name, luck, search, agreement, guided)) {
+            refused = true;
+            return o;
+        }
+        if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
+            const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
+                                     Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
+            // Among other phases' peaks that lattice may be one of them; near a guess it is a warning.
+            if (Crowded(search) && !guided) {
+                Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what);
+                refused = true;
+                return o;
+            }
+            AddNote(o.result, what, true);
+        }
+
+        if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);
+        if (usedPeaks.size() < 3) {
+            if (options.reflections.empty() && range.search.minMatched > static_cast<int>(usedPeaks.size() + leftOut.size())) {
+                // Recognised by three peaks, of which the fit finds two: no pattern to trust. (An
+                // outlier is a peak found where the lattice puts it, off by more than its sigma.)
+                const int peaks = o.result.peaks;
+                o.result = Result{};
+                o.result.peaks = peaks;
+                o.result.message = "only 2 reflections of " + std::string(standard.name) +
+                                   " fitted well enough; without a pressure guess 3 or more are needed";
+                return o;
+            }
+            AddNote(o.result, "only 2 reflections used; 3 or more are needed to be sure", true);
+        }
+        if (!strongMissing.empty()) {
+            AddNote(o.result,
+                    "strong reflection" + std::string(strongMissing.size() == 1 ? " " : "s ") + Join(strongMissing) + " not used",
+                    true);
+        }
+        if (w.intensitiesKnown && o.fom < kOkFom) {
+            // A few strong peaks on weak reflections' places: another phase may have made them.
+            AddNote(o.result,
+                    "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
+                        "'s expected intensity",
+                    true);
+        }
+        if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {
+            AddNote(o.result,
+                    "a_i drifts with position as a zero offset of " + Sig(trend.offset) + " +- " + Sig(trend.sigma) + " " +
+                        std::string(XUnitName(o.unit)) + " would make it: a zero or detector distance error" +
+                        (options.zeroShift ? "" : " (--zero-shift refines the zero)"),
+                    true);
+        }
+        const double p = static_cast<double>(o.result.pGpa);
+        if (p < 0 && !(p + 2 * o.result.sigmaPGpa >= 0)) {
+            AddNote(o.result, "tension: the pressure is below 0 beyond its uncertainty", true);
+        }
+        if (!range.note.empty()) AddNote(o.result, range.note, false);
+        return o;
+    };
+
+    const std::string name(standard.name);
+    if (!found.ok && found.ambiguous && !found.others.empty()) {
+        // Two lattices explain the peaks about as well: the whole pattern may tell them apart.
+        bool r1 = false, r2 = false;
+        Outcome one = fitAt(found.lattice, o, r1), two = fitAt(found.others.front(), o, r2);
+        const bool ok1 = one.result.status != Status::Error, ok2 = two.result.status != Status::Error;
+        if (ok1 != ok2) {
+            Outcome& kept = ok1 ? one : two;
+            const Lattice& other = ok1 ? found.others.front() : found.lattice;
+            AddNote(kept.result,
+                    "a lattice of a " + Fixed(other.a, 4) + " angstrom explains as many peaks but is not " + name +
+                        "'s pattern",
+                    true);
+            return kept;
+        }
+    }
     if (!found.ok) return Failed(std::move(o), found.why);
     if (!options.zeroShift && hadNone) {
         // Not there as measured, but there at an offset of x: say so rather than guess.
@@ -381,205 +605,22 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                                         Rough(found.lattice.zero) + " " + std::string(XUnitName(o.unit)) +
                                         " (a zero error): refine it with --zero-shift");
     }
-    const double aSearch = found.lattice.a;
-    double zero = found.lattice.zero;
-    const auto IntensityOf = [&](int sq, double d) {
-        for (const Family& f : families) {
-            if (f.n == sq) return ExpectedIntensity(standard, f, d, w);
-        }
-        return kNone;
-    };
-
-    std::vector<std::pair<double, double>> widthPoints;
-    for (const Match& mt : found.lattice.matches) widthPoints.emplace_back(cands[mt.candidate].x, cands[mt.candidate].fwhm);
-    const WidthModel widths = WidthsOf(widthPoints, w.step);
-    double widest = 0;
-    for (const auto& wp : widthPoints) widest = std::max(widest, 3 * wp.second);
-
-    // Every predicted reflection in the range, or the listed ones.
-    std::vector<Slot> slots;
-    std::vector<PeakRow> outside;
-    const auto addSlot = [&](const Reflection& r) {
-        const double d = Spacing(aSearch, r.n);
-        const double x = PositionOf(o.unit, d, w.geometry) + zero;
-        Slot s;
-        s.row.reflection = r;
-        s.row.predicted = x;
-        if (!(x >= w.x.front() && x <= w.x.back())) {
-            s.row.note = "outside the pattern's range";
-            outside.push_back(s.row);
-            return;
-        }
-        if (w.Blind(x)) {
-            s.row.note = "in a detector gap";
-            outside.push_back(s.row);
-            return;
-        }
-        s.predicted = x;
-        s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
-        s.half = 4 * s.fwhm;
-        s.intensity = IntensityOf(r.n, d);
-        s.d = d;
-        slots.push_back(s);
-    };
-    if (options.reflections.empty()) {
-        for (const Family& f : families) {
-            const double d = Spacing(aSearch, f.n);
-            if (d < dMin || d > dMax) continue;
-            addSlot(Reflection{f.hkl, f.n, false});
-        }
-    } else {
-        std::vector<int> seen;
-        for (const Reflection& r : options.reflections) {
-            // Listed twice, or as another hkl of the same h^2+k^2+l^2: one peak, one row.
-            if (std::find(seen.begin(), seen.end(), r.n) != seen.end()) continue;
-            seen.push_back(r.n);
-            if (r.latticeParameter || r.n <= 0 || r.n > kMaxSquareSum) {
-                PeakRow row;
-                row.reflection = r;
-                row.note = "not a reflection";
-                outside.push_back(row);
-                continue;
-            }
-            addSlot(r);
+    bool refused = false;
+    Outcome best = fitAt(found.lattice, o, refused);
+    if (!refused) return best;
+    // The lattice that explains most is not the standard's: the next ones the search accepted.
+    for (const Lattice& next : found.others) {
+        bool nextRefused = false;
+        Outcome other = fitAt(next, o, nextRefused);
+        if (other.result.status != Status::Error) {
+            AddNote(other.result,
+                    "the lattice that explains most peaks (a " + Fixed(found.lattice.a, 4) + " angstrom) is not " + name +
+                        "'s pattern",
+                    true);
+            return other;
         }
     }
-    std::sort(slots.begin(), slots.end(), [](const Slot& a, const Slot& b) { return a.predicted < b.predicted; });
-
-    long budget = std::max(kWorkFloor, kWorkPerReflection * static_cast<long>(slots.size()) +
-                                           kWorkPerPoint * static_cast<long>(w.x.size()));
-    o.curve.assign(n, kNone);
-    o.background.assign(n, kNone);
-    FitSlots(w, slots, OtherPeaks(cands), budget, o.curve, o.background);
-
-    // Expected intensities relative to the strongest in range.
-    double strongest = 0;
-    for (const Slot& s : slots) {
-        if (s.intensity > strongest) strongest = s.intensity;
-    }
-    for (Slot& s : slots) s.row.expected = strongest > 0 ? 100 * s.intensity / strongest : kNone;
-
-    Spacings(slots, w, zero);
-    OnePeakOneReflection(slots);
-    for (Slot& s : slots) s.row.used = s.active && s.row.used;
-    // With zeroShift, the offset from the reflections fitted well, the outliers judged at it,
-    // and the offset once more from those that stay; the spacings are those at the last. Too
-    // few reflections to tell an offset from a: none, and the row says so.
-    ZeroFit zfit;
-    const auto refineZero = [&] {
-        std::vector<PeakRow> rows;
-        for (const Slot& s : slots) rows.push_back(s.row);
-        zfit = FitWithZero(rows, w, zero);
-        zero = zfit.ok ? zfit.zero : 0;
-        Spacings(slots, w, zero);
-    };
-    if (options.zeroShift) refineZero();
-    const std::vector<std::string> leftOut = LeaveOutOutliers(slots);
-    if (options.zeroShift && zfit.ok) refineZero();
-
-    const Strongest tally = TallyStrongest(slots, w, o);
-    const IntensityAgreement agreement = AgreementOf(slots, w);
-    const std::vector<std::string>& strongMissing = tally.missing;
-
-    for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
-    for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
-
-    std::vector<Peak> usedPeaks;
-    for (const PeakRow& r : o.peaks) {
-        if (r.used) usedPeaks.push_back({r.reflection, r.d, r.sigmaD});
-    }
-    if (usedPeaks.size() < 2) {
-        o.result = Result{};
-        o.result.peaks = static_cast<int>(usedPeaks.size());
-        o.result.message = std::to_string(usedPeaks.size()) + (usedPeaks.size() == 1 ? " reflection" : " reflections") +
-                           " of " + std::string(standard.name) + " fitted well enough; at least two are needed";
-        return o;
-    }
-    o.result = Fit(standard, options.tCelsius, usedPeaks, options.sigmaT);
-    if (o.result.status == Status::Error) return o;
-    if (zfit.ok) {
-        // The offset's uncertainty widens a's: the larger of the two estimates stands.
-        o.zeroShift = zfit.zero;
-        o.sigmaZeroShift = zfit.sigmaZero;
-        if (zfit.sigmaA > o.result.sigmaA || std::isnan(o.result.sigmaA)) {
-            o.result.sigmaA = zfit.sigmaA;
-            const Slopes sl = PressureSlopes(standard, options.tCelsius, o.result.a);
-            if (sl.ok) {
-                const double st = std::isnan(options.sigmaT) ? 0 : options.sigmaT;
-                o.result.sigmaPGpa = std::hypot(sl.dPda * o.result.sigmaA, sl.dPdT * st) / 10;
-            }
-        }
-    } else if (options.zeroShift) {
-        AddNote(o.result, "the zero offset needs 3 or more reflections; not refined", true);
-    }
-    const Trend trend = TrendOf(o.peaks, w);
-    o.trend = trend.offset;
-    o.sigmaTrend = trend.sigma;
-
-    // In a crowded pattern a few reflections land on other phases' peaks by luck, and
-    // another lattice's peaks can sit on the standard's places: the whole pattern decides.
-    int inRange = 0;
-    for (const Family& f : families) {
-        const double d = Spacing(aSearch, f.n);
-        if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + found.lattice.zero)) ++inRange;
-    }
-    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                           std::log(range.search.aHi), inRange, o.peaks, o.result.sigmaA / o.result.a,
-                                           searches);
-    const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                           std::log(range.search.aHi), inRange, found.lattice.matched, searches);
-    const bool guided = std::isfinite(options.pressureGuess) || !options.reflections.empty();
-    if (Refused(o, standard.name, luck, search, agreement, guided)) return o;
-    if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
-        const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
-                                 Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
-        // Among other phases' peaks that lattice may be one of them; near a guess it is a warning.
-        if (Crowded(search) && !guided) {
-            Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what);
-            return o;
-        }
-        AddNote(o.result, what, true);
-    }
-
-    if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);
-    if (usedPeaks.size() < 3) {
-        if (options.reflections.empty() && range.search.minMatched > static_cast<int>(usedPeaks.size() + leftOut.size())) {
-            // Recognised by three peaks, of which the fit finds two: no pattern to trust. (An
-            // outlier is a peak found where the lattice puts it, off by more than its sigma.)
-            const int peaks = o.result.peaks;
-            o.result = Result{};
-            o.result.peaks = peaks;
-            o.result.message = "only 2 reflections of " + std::string(standard.name) +
-                               " fitted well enough; without a pressure guess 3 or more are needed";
-            return o;
-        }
-        AddNote(o.result, "only 2 reflections used; 3 or more are needed to be sure", true);
-    }
-    if (!strongMissing.empty()) {
-        AddNote(o.result,
-                "strong reflection" + std::string(strongMissing.size() == 1 ? " " : "s ") + Join(strongMissing) + " not used",
-                true);
-    }
-    if (w.intensitiesKnown && o.fom < kOkFom) {
-        // A few strong peaks on weak reflections' places: another phase may have made them.
-        AddNote(o.result,
-                "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
-                    "'s expected intensity",
-                true);
-    }
-    if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {
-        AddNote(o.result,
-                "a_i drifts with position as a zero offset of " + Sig(trend.offset) + " +- " + Sig(trend.sigma) + " " +
-                    std::string(XUnitName(o.unit)) + " would make it: a zero or detector distance error" +
-                    (options.zeroShift ? "" : " (--zero-shift refines the zero)"),
-                true);
-    }
-    const double p = static_cast<double>(o.result.pGpa);
-    if (p < 0 && !(p + 2 * o.result.sigmaPGpa >= 0)) {
-        AddNote(o.result, "tension: the pressure is below 0 beyond its uncertainty", true);
-    }
-    if (!range.note.empty()) AddNote(o.result, range.note, false);
-    return o;
+    return best;
 }
 
 }  // namespace hv::pattern

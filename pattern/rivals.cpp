@@ -86,7 +86,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             if (!explained) continue;
             // The rival's reflections in range that its scale makes clear must have a peak of
             // about the height it predicts.
-            bool missing = false;
+            int missing = 0, extra = 0;
             for (const Family& f : families) {
                 const double d = aRival / std::sqrt(static_cast<double>(f.n));
                 if (d < dMin || d > dMax) continue;
@@ -100,13 +100,14 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 for (const Candidate& c : cands) {
                     seen = seen || (std::fabs(c.logD - logD) <= c.tolLog && c.prominence * kTextureFactor >= height);
                 }
-                if (!seen) {
-                    missing = true;
-                    break;
-                }
+                extra += seen;
+                if (!seen && ++missing > 1) break;
             }
-            if (missing) continue;
+            // One missing only where two or more others of its are there: another phase's
+            // pattern with a peak lost, not a lattice the peaks merely allow.
+            if (missing > 1 || (missing == 1 && extra < 2)) continue;
             out.shared = true;
+            out.extra = extra;
             out.name = std::string(rival.name);
             out.a = aRival;
             return out;

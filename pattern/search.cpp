@@ -310,9 +310,25 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
         out.why += "; a pressure guess near the truth (--pressure-guess) may find it";
         return out;
     }
+    // The others, best first: another lattice, not the best one found again at a hair's distance.
+    std::vector<const Lattice*> others;
+    if (rival) others.push_back(rival);
+    for (const Lattice& l : tried) {
+        if (&l == rival || !l.acceptable || !inRange(l) || std::fabs(std::log(l.a / best.a)) < 1e-3) continue;
+        if (std::any_of(others.begin(), others.end(), [&](const Lattice* o) { return std::fabs(std::log(l.a / o->a)) < 1e-3; })) {
+            continue;
+        }
+        others.push_back(&l);
+    }
+    std::stable_sort(others.begin() + (rival ? 1 : 0), others.end(),
+                     [](const Lattice* a, const Lattice* b) { return a->score > b->score; });
+    if (others.size() > kMoreLattices) others.resize(kMoreLattices);
+    for (const Lattice* l : others) out.others.push_back(*l);
     if (rival) {
         out.why = "two lattices of " + name + " explain the peaks about equally well (a " + Fixed(best.a, 4) + " or " +
                   Fixed(rival->a, 4) + " angstrom): give a pressure guess or range";
+        out.ambiguous = true;
+        out.lattice = std::move(best);
         return out;
     }
     out.ok = true;

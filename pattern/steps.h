@@ -63,6 +63,8 @@ constexpr std::size_t kMaxClusterPeaks = 8;
 constexpr int kMaxRounds = static_cast<int>(kMaxClusterPeaks) + 1;
 // Other phases' peaks fitted along in one cluster, at most.
 constexpr std::size_t kMaxNuisance = 4;
+// Lattices the search offers besides its best, for when the whole pattern refuses that.
+constexpr std::size_t kMoreLattices = 2;
 // Work one pattern may spend (profile evaluations, points x peaks, and the QR steps of the
 // minimiser): this much per predicted reflection plus this much per point, about twenty
 // times what a clean reflection needs, so that every reflection of a real pattern is fitted
@@ -155,6 +157,10 @@ struct SearchResult {
     std::string why;
     Lattice lattice;
     int mostMatched = 0;  // the most peaks any lattice tried explained
+    // Two lattices explain the peaks about equally well (not ok): lattice and others' first.
+    bool ambiguous = false;
+    // Other acceptable lattices in range, the best scored first (at most kMoreLattices).
+    std::vector<Lattice> others;
 };
 
 SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Family>& families, const SearchRange& range,
@@ -347,11 +353,13 @@ struct SharedLattice {
     bool shared = false;
     std::string name;  // "fcc" or "bcc"
     double a = kNone;
+    int extra = 0;     // clear peaks it explains that the standard does not
 };
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
-// heights it explains within texture's factor, and shows every reflection its scale makes
-// clear among the candidates: then the peaks cannot tell the standard from that lattice.
+// heights it explains within texture's factor, and shows every reflection that its scale
+// makes clear among the candidates (all but one where two or more of them are there): then
+// the peaks cannot tell the standard from that lattice.
 SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
                          const Work& w, double a);
 
