@@ -106,6 +106,10 @@ IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
         } else {
             continue;
         }
+        if (std::fabs(z) > std::fabs(out.worstZ)) {
+            out.worstZ = z;
+            out.worst = ReflectionText(s.row.reflection);
+        }
         out.chiSquare += z * z;
         ++out.terms;
     }
@@ -191,10 +195,15 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
     if (!(agreement.chance >= kIntensityRefused)) {
         std::string which;
         if (!agreement.strong.empty()) which += Join(agreement.strong) + " far stronger";
-        if (!agreement.weak.empty()) which += (which.empty() ? "" : ", ") + Join(agreement.weak) + " far weaker";
-        const std::string what = "the fitted intensities are not " + name + "'s, even with texture (" +
-                                 (which.empty() ? std::string() : which + " than its pattern makes them; ") + "chance ~" +
-                                 rough(agreement.chance) + ")";
+        if (!agreement.weak.empty()) which += (which.empty() ? "" : " and ") + Join(agreement.weak) + " far weaker";
+        which = which.empty() && !agreement.worst.empty()
+                    ? "all together too far off, the most " + agreement.worst + ", " +
+                          Fixed(std::fabs(agreement.worstZ), 1) + " sd " + (agreement.worstZ > 0 ? "stronger" : "weaker") +
+                          " than its pattern makes it"
+                    : which + " than its pattern makes " +
+                          (agreement.strong.size() + agreement.weak.size() == 1 ? "it" : "them");
+        const std::string what = "the fitted intensities are not " + name + "'s, even with texture: " + which +
+                                 " (chance ~" + rough(agreement.chance) + ")";
         // Among other phases' peaks that says another lattice; alone, a strange sample.
         if (Crowded(search)) {
             Refuse(o, "no " + name + " pattern: " + what);

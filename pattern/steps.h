@@ -280,6 +280,8 @@ struct IntensityAgreement {
     double chance = 1;
     std::vector<std::string> weak;   // reflections far weaker than the pattern makes them
     std::vector<std::string> strong; // and far stronger
+    std::string worst;               // the one furthest off, and by how many sd (signed)
+    double worstZ = 0;
 };
 IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w);
 
