@@ -221,13 +221,15 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
     }
     if (!(luck.chance < kCoincidenceChance)) {
         AddNote(o.result,
-                "could be a coincidence: " + counts + ", chance ~" + rough(luck.chance) + (guided ? " over the range searched" : ""),
+                "a crowded pattern: a lattice of the " + std::string(guided ? "range searched near the guess" : "searched range") +
+                    " would put its " + counts + " as closely with a chance of ~" + rough(luck.chance),
                 true);
     } else if (!(search.chance < kCoincidenceChance)) {
+        // The fit places them closely enough; the search's own count alone is not so sure.
         AddNote(o.result,
-                "could be a coincidence: " + std::to_string(search.peaks) + " peaks in the pattern, " +
-                    std::to_string(search.matched) + " of " + std::to_string(search.predicted) +
-                    " reflections matched, chance ~" + rough(search.chance),
+                "a crowded pattern: " + std::to_string(search.peaks) + " peaks, of which a lattice of the searched range would "
+                    "match " + std::to_string(search.matched) + " of " + std::to_string(search.predicted) +
+                    " reflections with a chance of ~" + rough(search.chance),
                 true);
     }
     return false;
