@@ -10,6 +10,25 @@
 
 namespace hv::pattern::detail {
 
+void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double intensity, const WidthModel& widths,
+               double widest, std::vector<Slot>& slots, std::vector<PeakRow>& outside)
+{
+    Slot s;
+    s.row.reflection = r;
+    s.row.predicted = x;
+    if (!(x >= w.x.front() && x <= w.x.back()) || w.Blind(x)) {
+        s.row.note = w.Blind(x) ? "in a detector gap" : "outside the pattern's range";
+        outside.push_back(s.row);
+        return;
+    }
+    s.predicted = x;
+    s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
+    s.half = 4 * s.fwhm;
+    s.intensity = intensity;
+    s.d = d;
+    slots.push_back(s);
+}
+
 std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands)
 {
     std::vector<Start> out;

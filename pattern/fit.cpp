@@ -397,26 +397,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         std::vector<PeakRow> outside;
         const auto addSlot = [&](const Reflection& r) {
             const double d = Spacing(aSearch, r.n);
-            const double x = PositionOf(o.unit, d, w.geometry) + zero;
-            Slot s;
-            s.row.reflection = r;
-            s.row.predicted = x;
-            if (!(x >= w.x.front() && x <= w.x.back())) {
-                s.row.note = "outside the pattern's range";
-                outside.push_back(s.row);
-                return;
-            }
-            if (w.Blind(x)) {
-                s.row.note = "in a detector gap";
-                outside.push_back(s.row);
-                return;
-            }
-            s.predicted = x;
-            s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
-            s.half = 4 * s.fwhm;
-            s.intensity = IntensityOf(r.n, d);
-            s.d = d;
-            slots.push_back(s);
+            PlaceSlot(w, r, PositionOf(o.unit, d, w.geometry) + zero, d, IntensityOf(r.n, d), widths, widest, slots, outside);
         };
         if (options.reflections.empty()) {
             for (const Family& f : families) {

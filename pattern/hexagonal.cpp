@@ -263,26 +263,8 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     std::vector<PeakRow> outside;
     const auto addSlot = [&](const Family& f) {
         const double d = Spacing(CrystalSystem::Hexagonal, a, c, f.hkl);
-        const double x = PositionOf(o.unit, d, w.geometry);
-        Slot s;
-        s.row.reflection = Reflection{f.hkl, 0, false};
-        s.row.predicted = x;
-        if (!(x >= w.x.front() && x <= w.x.back())) {
-            s.row.note = "outside the pattern's range";
-            outside.push_back(s.row);
-            return;
-        }
-        if (w.Blind(x)) {
-            s.row.note = "in a detector gap";
-            outside.push_back(s.row);
-            return;
-        }
-        s.predicted = x;
-        s.fwhm = std::clamp(widths.At(x), 2 * w.step, std::max(2 * w.step, std::min(widest, (w.x.back() - w.x.front()) / 20)));
-        s.half = 4 * s.fwhm;
-        s.intensity = ExpectedIntensity(standard, f, d, w);
-        s.d = d;
-        slots.push_back(s);
+        PlaceSlot(w, Reflection{f.hkl, 0, false}, PositionOf(o.unit, d, w.geometry), d, ExpectedIntensity(standard, f, d, w),
+                  widths, widest, slots, outside);
     };
     if (options.reflections.empty()) {
         for (const Family& f : families) {

@@ -253,6 +253,12 @@ struct Slot {
 void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>& others, long budget,
               std::vector<double>& curve, std::vector<double>& background);
 
+// A predicted reflection at x (spacing d, expected intensity) as a slot to fit, its width
+// from widths (at most widest), or, outside the pattern or in a detector gap, a row in
+// outside that says so.
+void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double intensity, const WidthModel& widths,
+               double widest, std::vector<Slot>& slots, std::vector<PeakRow>& outside);
+
 // The candidates as starts, for FitSlots to fit along where they are clear of every
 // predicted place (other phases' peaks).
 std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands);
