@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 struct Outcome {
     int status = -1;
@@ -59,3 +61,41 @@ protected:
 
     std::filesystem::path dir_;
 };
+
+// One CSV line of the program's output into fields (quotes as RFC 4180).
+inline std::vector<std::string> CsvFields(const std::string& line)
+{
+    std::vector<std::string> f(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            f.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            f.emplace_back();
+        } else {
+            f.back() += c;
+        }
+    }
+    return f;
+}
+
+// Rows of a CSV text as maps from the header's names; a field the row lacks reads "<missing>".
+inline std::vector<std::map<std::string, std::string>> CsvRows(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string line;
+    std::getline(in, line);
+    const std::vector<std::string> names = CsvFields(line);
+    std::vector<std::map<std::string, std::string>> rows;
+    while (std::getline(in, line)) {
+        const std::vector<std::string> f = CsvFields(line);
+        std::map<std::string, std::string> row;
+        for (std::size_t i = 0; i < names.size(); ++i) row[names[i]] = i < f.size() ? f[i] : "<missing>";
+        rows.push_back(row);
+    }
+    return rows;
+}

@@ -23,43 +23,7 @@ namespace fs = std::filesystem;
 
 using Ran = Outcome;
 
-// One CSV line into fields (quotes as RFC 4180).
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> f(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-            f.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            f.emplace_back();
-        } else {
-            f.back() += c;
-        }
-    }
-    return f;
-}
-
-// Rows of a CSV text as maps from the header's names.
-std::vector<std::map<std::string, std::string>> Rows(const std::string& text)
-{
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    const std::vector<std::string> names = Fields(line);
-    std::vector<std::map<std::string, std::string>> rows;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> f = Fields(line);
-        std::map<std::string, std::string> row;
-        for (std::size_t i = 0; i < names.size(); ++i) row[names[i]] = i < f.size() ? f[i] : "<missing>";
-        rows.push_back(row);
-    }
-    return rows;
-}
+const auto Rows = CsvRows;
 
 // An .xy pattern of NaCl at pressure p and temperature t: pseudo-Voigt peaks (eta 0.5), odd
 // reflections weak as the structure makes them, with

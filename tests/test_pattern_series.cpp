@@ -19,41 +19,7 @@ namespace {
 using Ran = Outcome;
 using Row = std::map<std::string, std::string>;
 
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> f(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-            f.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            f.emplace_back();
-        } else {
-            f.back() += c;
-        }
-    }
-    return f;
-}
-
-std::vector<Row> Rows(const std::string& text)
-{
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    const std::vector<std::string> names = Fields(line);
-    std::vector<Row> rows;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> f = Fields(line);
-        Row row;
-        for (std::size_t i = 0; i < names.size(); ++i) row[names[i]] = i < f.size() ? f[i] : "";
-        rows.push_back(row);
-    }
-    return rows;
-}
+const auto Rows = CsvRows;
 
 bool Flagged(const Row& r) { return r.at("message").find("flag: ") != std::string::npos; }
 
