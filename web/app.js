@@ -6,23 +6,9 @@
 
   // ---- Numbers typed and shown in the browser language's way ----
 
-  // The decimal separator of the browser's language; "." is always read as well.
-  const lang = new URLSearchParams(location.search).get('lang') || navigator.language || 'en';
-  const decimal = (() => {
-    try {
-      return (1.5).toLocaleString(lang).charAt(1) || '.';
-    } catch (e) {
-      return '.';
-    }
-  })();
-  // Typed text in the form the core reads: "." as separator, ASCII minus.
-  const plain = (text) => {
-    let t = String(text).trim().replace(/\u2212/g, '-');
-    if (decimal !== '.') t = t.split(decimal).join('.');
-    return t;
-  };
-  // The core's numbers with the browser's separator, for reading (files keep ".").
-  const shown = (text) => (decimal === '.' ? text : String(text).replace(/(\d)\.(\d)/g, `$1${decimal}$2`));
+  // The browser language's decimal separator ("." is always read as well), typed text as
+  // the core reads it, and the core's numbers as the language writes them.
+  const { lang, decimal, plain, shown } = window.hvNumbers;
 
   // ---- Messages beside a field ----
 

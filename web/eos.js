@@ -9,22 +9,8 @@
   'use strict';
   const $ = (id) => document.getElementById(id);
 
-  // Typed numbers as the module reads them ("." and ASCII minus), shown numbers in the
-  // browser language's way, as the rest of the page does.
-  const lang = new URLSearchParams(location.search).get('lang') || navigator.language || 'en';
-  const decimal = (() => {
-    try {
-      return (1.5).toLocaleString(lang).charAt(1) || '.';
-    } catch (e) {
-      return '.';
-    }
-  })();
-  const plain = (text) => {
-    let t = String(text).trim().replace(/\u2212/g, '-');
-    if (decimal !== '.') t = t.split(decimal).join('.');
-    return t;
-  };
-  const shown = (text) => (decimal === '.' ? text : String(text).replace(/(\d)\.(\d)/g, `$1${decimal}$2`));
+  // Typed numbers as the module reads them, shown numbers as the rest of the page shows them.
+  const { lang, plain, shown } = window.hvNumbers;
 
   // A value to its sigma's second significant digit, as the command's summary writes it.
   function withSigma(value, sigma) {
