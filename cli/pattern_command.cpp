@@ -137,7 +137,9 @@ struct Item {
 
 struct Done {
     bool ready = false;
-    pattern::Outcome outcome;  // for its row, written once its neighbours are known; no curves
+    pattern::Outcome outcome;  // for its row, written once its neighbours are known; curves
+                               // only while its picture may need drawing again with a flag
+    std::optional<pattern::Pattern> pattern;  // the file's points, for that picture
     std::string peaks;
     SeriesPoint point;
     bool error = false;
@@ -421,6 +423,20 @@ void NamePictures(std::vector<Item>& items, const fs::path& dir, PlotFormat form
 
 // ---- Computing ----
 
+// The file's picture; an error message, or empty.
+std::string Picture(const Item& item, PlotFormat format, const pattern::Pattern& points, const pattern::Outcome& outcome)
+{
+    FitCaption caption;
+    caption.file = item.name;
+    caption.standard = item.options.standard->name;
+    caption.tCelsius = item.options.tCelsius;
+    try {
+        return DrawFit(item.picture, format, points, outcome, caption);
+    } catch (const std::exception& e) {
+        return "cannot draw " + item.picture + ": " + e.what();
+    }
+}
+
 Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follow, std::size_t index)
 {
     Done d;
@@ -462,14 +478,11 @@ Done Compute(const Item& item, bool plot, PlotFormat format, SeriesFollow* follo
         d.point.sigmaPGpa = outcome.result.sigmaPGpa;
     }
     if (plot && read && read->ok) {
-        FitCaption caption;
-        caption.file = item.name;
-        caption.standard = item.options.standard->name;
-        caption.tCelsius = item.options.tCelsius;
-        try {
-            d.pictureError = DrawFit(item.picture, format, read->pattern, outcome, caption);
-        } catch (const std::exception& e) {
-            d.pictureError = "cannot draw " + item.picture + ": " + e.what();
+        d.pictureError = Picture(item, format, read->pattern, outcome);
+        // A pressure may yet be flagged against its neighbours; its picture is then drawn again.
+        if (!d.error) {
+            d.pattern = std::move(read->pattern);
+            return d;
         }
     }
     outcome.curve = {};
@@ -587,6 +600,7 @@ int RunPatternCommand(const PatternRequest& q)
                     if (j < done.size() && std::isfinite(previous.pGpa) && JumpsAway(previous, w.point, done[j].point)) {
                         FlagJump(w.outcome, previous, done[j].point);
                         w.point.flagged = true;
+                        if (w.pattern) w.pictureError = Picture(items[nextWrite], format, *w.pattern, w.outcome);
                     }
                     previous = w.point;
                 }

@@ -188,6 +188,16 @@ TEST_F(PatternSeries, FollowKeepsAWeakPatternAndTheOutlierIsFlagged)
     EXPECT_EQ(rings("follow"), 1);
     EXPECT_EQ(rings("free"), flaggedFree);
     EXPECT_EQ(follow.err, "");
+    // A file's own picture carries its flag: the sixth, flagged among its neighbours, is drawn
+    // otherwise than alone; the fifth, flagged in neither, alike.
+    const Ran among = Calc(common + " --plot among c4.xy c5.xy c6.xy");
+    const Ran alone = Calc(common + " --plot alone c4.xy c5.xy");
+    ASSERT_EQ(Rows(among.out).size(), 3u) << among.err;
+    ASSERT_EQ(Rows(alone.out).size(), 2u) << alone.err;
+    EXPECT_TRUE(Flagged(Rows(among.out)[1]));
+    EXPECT_FALSE(Flagged(Rows(alone.out)[1]));
+    EXPECT_NE(Slurp(dir_ / "among" / "c5.png"), Slurp(dir_ / "alone" / "c5.png"));
+    EXPECT_EQ(Slurp(dir_ / "among" / "c4.png"), Slurp(dir_ / "alone" / "c4.png"));
 }
 
 }  // namespace
