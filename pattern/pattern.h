@@ -140,10 +140,14 @@ struct Outcome {
 // phases' and hidden); and at least 30 % of the expected intensity explained. Energy-
 // dispersive spectra: positions only, four or more explained and at least half of those in
 // range. No recognised lattice, or two explaining as many about as well, is an error with
-// the reason, never a guess.
+// the reason, never a guess; but when the whole pattern (below) refuses the best lattice, or
+// one of two equally good, the next ones the search accepted (up to two) are fitted, and the
+// first it accepts is the result, as a warning that says so.
 //
 // The fit: each predicted reflection (neighbours whose windows of +-4 widths overlap, up to
-// eight, together) gets a pseudo-Voigt (position, height, FWHM, mixing) on a linear
+// eight, together, with up to four other clear peaks inside the window and clear of the
+// reflections' places: other phases' tails would pull them) gets a pseudo-Voigt (position,
+// height, FWHM, mixing) on a linear
 // background by Eigen's Levenberg-Marquardt, weighted by the pattern's sigma or else by
 // counting statistics (variance proportional to the intensity; the factor, 1 for raw counts,
 // estimated from the point-to-point scatter, so normalised intensities work too). sigma of

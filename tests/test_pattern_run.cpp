@@ -354,3 +354,24 @@ TEST_F(PatternRun, EnergyLookingFileReadAsTwoTheta)
 }
 
 }  // namespace
+
+namespace {
+
+// The README's example, as the README shows it: NaCl at 7.3 GPa, 3 1 1 left out under a
+// sample peak, 5 1 1 too weak, the rest used.
+TEST_F(PatternRun, TheReadmeExample)
+{
+    const Ran r = Calc(std::string("pattern --standard NaCl --temperature 25 --sigma-t 2 --peaks peaks.csv '") +
+                       HV_DOCS + "/example-nacl.xy'");
+    const auto rows = Rows(r.out);
+    ASSERT_EQ(rows.size(), 1u) << r.err;
+    EXPECT_EQ(rows[0].at("status"), "warning") << rows[0].at("message");
+    EXPECT_EQ(rows[0].at("message"), "left out as outliers: 311");
+    EXPECT_NEAR(std::stod(rows[0].at("p_gpa")), 7.3, 0.02);
+    EXPECT_EQ(rows[0].at("n_peaks"), "8");
+    for (const auto& p : Rows(Slurp(dir_ / "peaks.csv"))) {
+        EXPECT_EQ(p.at("used") == "1", p.at("hkl") != "311" && p.at("hkl") != "511") << p.at("hkl") << " " << p.at("note");
+    }
+}
+
+}  // namespace
