@@ -12,6 +12,8 @@
 //   hv_recognition N W "" dump       also a tab-separated line per pattern (DUMP, standard,
 //                                    pos/neg, seed, verdict, status, used, fom, strongest, a,
 //                                    true a, true P, message)
+//   hv_recognition N W "" guess      each searched near a pressure 1 GPa off its truth, as
+//                                    --follow searches near a neighbour's
 //   hv_recognition 1 1 STANDARD write SEED   that seed's positive and negative as .xy files
 //                                    here, with the truth and the crowd
 #include "pattern/pattern.h"
@@ -109,6 +111,9 @@ int main(int argc, char** argv)
     const int workers = argc > 2 ? std::atoi(argv[2]) : static_cast<int>(hw ? hw : 1);
     const std::string only = argc > 3 ? argv[3] : "";
     dump = argc > 4 && std::string(argv[4]) == "dump";
+    // "guess": each pattern searched near a pressure 1 GPa off its own, as --follow searches a
+    // series' file near its neighbour's.
+    const bool guess = argc > 4 && std::string(argv[4]) == "guess";
     if (count < 1 || workers < 1) {
         std::fprintf(stderr, "usage: hv_recognition [patterns per class] [workers] [standard]\n");
         return 2;
@@ -164,6 +169,7 @@ int main(int argc, char** argv)
                     hv::pattern::Options options;
                     options.standard = &standard;
                     options.tCelsius = static_cast<float>(made.truth.tCelsius);
+                    if (guess) options.pressureGuess = made.truth.pGpa + 1;
                     hv::pattern::Outcome out;
                     if (read.ok) {
                         out = hv::pattern::FitPattern(read.pattern, options);

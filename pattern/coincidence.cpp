@@ -213,7 +213,7 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
     }
     const std::string counts = std::to_string(luck.matched) + " used reflections of " + std::to_string(luck.predicted) +
                                " in range on " + std::to_string(luck.peaks) + " peaks";
-    if (!(luck.chance < kCoincidenceRefused) && !guided) {
+    if (!(luck.chance < (guided ? kCoincidenceRefusedGuided : kCoincidenceRefused))) {
         Refuse(o, "no " + name + " pattern to trust: its " + counts +
                       " sit as closely as a lattice of the searched range would by chance (~" + rough(luck.chance) +
                       "); a pressure guess near the truth (--pressure-guess) narrows the search");

@@ -46,6 +46,7 @@ constexpr double kOkFom = 0.5;
 // are not the standard's.
 constexpr double kCoincidenceChance = 1e-3;
 constexpr double kCoincidenceRefused = 1e-2;
+constexpr double kCoincidenceRefusedGuided = 0.1;
 constexpr double kIntensityRefused = 1e-3;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;
@@ -302,7 +303,7 @@ bool Crowded(const Coincidence& search);
 // structure's (chance below kIntensityRefused) among other phases' peaks (a warning in an
 // uncrowded pattern); a warning from kCoincidenceChance, of the fit's (luck) or of the
 // search's matches (search). Guided (a pressure guess, or listed reflections: what the user
-// knows narrows the choice), luck is only a warning.
+// knows narrows the choice), luck is refused only from kCoincidenceRefusedGuided.
 bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck, const Coincidence& search,
              const IntensityAgreement& agreement, bool guided);
 

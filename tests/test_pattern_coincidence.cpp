@@ -224,3 +224,50 @@ TEST(Coincidence, IntensitiesAgreeUnderTextureOrNot)
 }
 
 }  // namespace
+
+namespace {
+
+using hv::pattern::Outcome;
+using hv::pattern::detail::Coincidence;
+using hv::pattern::detail::IntensityAgreement;
+using hv::pattern::detail::Refused;
+
+// The verdict on a fitted result by its chances: luck refused from 1 %, or from 10 % near a
+// guess; a warning from 0.1 %; intensities refused below 0.1 % in a crowded pattern only.
+TEST(Coincidence, VerdictByChance)
+{
+    struct Case {
+        const char* what;
+        double luck, intensities;
+        int peaks;  // in the pattern; 5 matched
+        bool guided;
+        hv::Status status;
+    };
+    const Case cases[] = {
+        {"clean", 1e-5, 0.5, 30, false, hv::Status::Ok},
+        {"luck a warning", 3e-3, 0.5, 30, false, hv::Status::Warning},
+        {"luck refused", 0.02, 0.5, 30, false, hv::Status::Error},
+        {"near a guess a warning", 0.05, 0.5, 30, true, hv::Status::Warning},
+        {"near a guess refused", 0.2, 0.5, 30, true, hv::Status::Error},
+        {"intensities off in a crowd", 1e-5, 1e-4, 30, false, hv::Status::Error},
+        {"intensities off alone: a warning", 1e-5, 1e-4, 10, false, hv::Status::Warning},
+    };
+    for (const Case& c : cases) {
+        Outcome o;
+        o.result.status = hv::Status::Ok;
+        o.result.pGpa = 5;
+        Coincidence luck, search;
+        luck.chance = c.luck;
+        search.chance = 1e-6;
+        search.peaks = luck.peaks = c.peaks;
+        search.matched = luck.matched = 5;
+        IntensityAgreement agreement;
+        agreement.chance = c.intensities;
+        const bool refused = Refused(o, "NaCl", luck, search, agreement, c.guided);
+        EXPECT_EQ(refused, c.status == hv::Status::Error) << c.what;
+        EXPECT_EQ(o.result.status, c.status) << c.what << ": " << o.result.message;
+        EXPECT_EQ(std::isnan(o.result.pGpa), refused) << c.what;
+    }
+}
+
+}  // namespace
