@@ -515,7 +515,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                                      Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
             // Among other phases' peaks that lattice may be one of them; near a guess it is a warning.
             if (Crowded(search) && !guided) {
-                Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what);
+                Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what +
+                              "; a pressure guess near the truth (--pressure-guess) takes them as " +
+                              std::string(standard.name) + "'s");
                 refused = true;
                 return o;
             }
