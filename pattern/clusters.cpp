@@ -29,6 +29,17 @@ void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double in
     slots.push_back(s);
 }
 
+std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o)
+{
+    for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
+    for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
+    std::vector<Peak> used;
+    for (const PeakRow& r : o.peaks) {
+        if (r.used) used.push_back({r.reflection, r.d, r.sigmaD});
+    }
+    return used;
+}
+
 std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands)
 {
     std::vector<Start> out;

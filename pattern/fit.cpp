@@ -458,13 +458,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         const IntensityAgreement agreement = AgreementOf(slots, w);
         const std::vector<std::string>& strongMissing = tally.missing;
 
-        for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
-        for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
-
-        std::vector<Peak> usedPeaks;
-        for (const PeakRow& r : o.peaks) {
-            if (r.used) usedPeaks.push_back({r.reflection, r.d, r.sigmaD});
-        }
+        const std::vector<Peak> usedPeaks = GatherRows(slots, outside, o);
         if (usedPeaks.size() < 2) {
             o.result = Result{};
             o.result.peaks = static_cast<int>(usedPeaks.size());

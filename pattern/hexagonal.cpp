@@ -334,13 +334,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     const IntensityAgreement agreement = AgreementOf(slots, w);
     const int inRange = static_cast<int>(slots.size());
 
-    for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
-    for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
-
-    std::vector<Peak> usedPeaks;
-    for (const PeakRow& r : o.peaks) {
-        if (r.used) usedPeaks.push_back({r.reflection, r.d, r.sigmaD});
-    }
+    const std::vector<Peak> usedPeaks = GatherRows(slots, outside, o);
     // Two cell edges need three reflections to be checked at all: two only just fix them.
     if (usedPeaks.size() < 3) {
         o.result = Result{};

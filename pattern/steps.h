@@ -260,6 +260,9 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>&
 void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double intensity, const WidthModel& widths,
                double widest, std::vector<Slot>& slots, std::vector<PeakRow>& outside);
 
+// The slots' rows, then outside's, moved into o.peaks; the used ones as peaks for the core's Fit.
+std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o);
+
 // The candidates as starts, for FitSlots to fit along where they are clear of every
 // predicted place (other phases' peaks).
 std::vector<Start> OtherPeaks(const std::vector<Candidate>& cands);
