@@ -201,35 +201,6 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
     return leftOut;
 }
 
-// The numbers of every fitted row at the zero offset; the active ones with a spacing are used.
-void Spacings(std::vector<Slot>& slots, const Work& w, double zero)
-{
-    for (Slot& s : slots) {
-        PeakRow& r = s.row;
-        const PeakFit& f = s.fit;
-        if (!std::isnan(f.position)) {
-            r.position = f.position;
-            r.sigmaPosition = f.sigmaPosition;
-            r.fwhm = f.fwhm;
-            r.eta = f.eta;
-            r.height = f.height;
-            r.d = SpacingAt(w.unit, f.position - zero, w.geometry);
-            r.sigmaD = SpacingSlope(w.unit, f.position - zero, w.geometry) * f.sigmaPosition;
-            r.aI = r.d * std::sqrt(static_cast<double>(r.reflection.n));
-        }
-        if (!s.active) continue;
-        std::string why;
-        Peak peak{r.reflection, r.d, r.sigmaD};
-        if (!CheckPeak(peak, why) || !(r.sigmaD > 0) || !std::isfinite(r.sigmaD)) {
-            r.note = CheckPeak(peak, why) ? "no uncertainty of d" : why;
-            r.used = false;
-            s.active = false;
-            continue;
-        }
-        r.used = true;
-    }
-}
-
 // Two significant digits, for a value the search only brackets.
 std::string Rough(double v)
 {

@@ -302,28 +302,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     for (Slot& s : slots) s.row.expected = strongest > 0 ? 100 * s.intensity / strongest : kNone;
 
     // Spacings of the fitted rows; a_i means nothing for two cell edges and stays NaN.
-    for (Slot& s : slots) {
-        PeakRow& r = s.row;
-        const PeakFit& f = s.fit;
-        if (!std::isnan(f.position)) {
-            r.position = f.position;
-            r.sigmaPosition = f.sigmaPosition;
-            r.fwhm = f.fwhm;
-            r.eta = f.eta;
-            r.height = f.height;
-            r.d = SpacingAt(w.unit, f.position, w.geometry);
-            r.sigmaD = SpacingSlope(w.unit, f.position, w.geometry) * f.sigmaPosition;
-        }
-        if (!s.active) continue;
-        std::string why;
-        const Peak peak{r.reflection, r.d, r.sigmaD};
-        if (!CheckPeak(peak, why) || !(r.sigmaD > 0) || !std::isfinite(r.sigmaD)) {
-            r.note = CheckPeak(peak, why) ? "no uncertainty of d" : why;
-            s.active = false;
-            continue;
-        }
-        r.used = true;
-    }
+    Spacings(slots, w, 0);
     OnePeakOneReflection(slots);
     for (Slot& s : slots) s.row.used = s.active && s.row.used;
     const std::vector<std::string> leftOut = LeaveOutOutliers(slots);

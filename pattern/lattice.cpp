@@ -116,4 +116,34 @@ ZeroFit FitWithZero(const std::vector<PeakRow>& rows, const Work& w, double zero
     return out;
 }
 
+void Spacings(std::vector<Slot>& slots, const Work& w, double zero)
+{
+    for (Slot& s : slots) {
+        PeakRow& r = s.row;
+        const PeakFit& f = s.fit;
+        if (!std::isnan(f.position)) {
+            r.position = f.position;
+            r.sigmaPosition = f.sigmaPosition;
+            r.fwhm = f.fwhm;
+            r.eta = f.eta;
+            r.height = f.height;
+            r.d = SpacingAt(w.unit, f.position - zero, w.geometry);
+            r.sigmaD = SpacingSlope(w.unit, f.position - zero, w.geometry) * f.sigmaPosition;
+            // a_i means nothing for a hexagonal cell's two edges (n 0) and stays NaN there.
+            if (r.reflection.n > 0) r.aI = r.d * std::sqrt(static_cast<double>(r.reflection.n));
+        }
+        if (!s.active) continue;
+        std::string why;
+        Peak peak{r.reflection, r.d, r.sigmaD};
+        if (!CheckPeak(peak, why) || !(r.sigmaD > 0) || !std::isfinite(r.sigmaD)) {
+            r.note = CheckPeak(peak, why) ? "no uncertainty of d" : why;
+            r.used = false;
+            s.active = false;
+            continue;
+        }
+        r.used = true;
+    }
+}
+
+
 }  // namespace hv::pattern::detail

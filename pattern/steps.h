@@ -312,6 +312,10 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
 
 // ---- The lattice of the fitted reflections ----
 
+// The numbers of every fitted row at the zero offset (its spacing, and a_i for cubic rows);
+// the active ones with a spacing and its uncertainty are used, the others say why not.
+void Spacings(std::vector<Slot>& slots, const Work& w, double zero);
+
 // A weighted straight line of a_i against a * u_i, u_i = (dd/dx) / d at the reflection: its
 // slope is the constant offset of x that would make the trend, in the pattern's x unit.
 struct Trend {
