@@ -175,10 +175,18 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
 
 void Refuse(Outcome& o, std::string message)
 {
-    const int used = o.result.peaks;
+    // Nothing of a refused lattice makes a pressure: no reflection is used, nothing explained.
     o.result = Result{};
-    o.result.peaks = used;
+    o.result.peaks = 0;
     o.result.message = std::move(message);
+    for (PeakRow& r : o.peaks) {
+        if (!r.used) continue;
+        r.used = false;
+        r.note = "its lattice is refused";
+    }
+    o.fom = o.fom >= 0 ? 0 : o.fom;
+    o.strongFound = 0;
+    o.trend = o.sigmaTrend = o.zeroShift = o.sigmaZeroShift = kNone;
 }
 
 bool Crowded(const Coincidence& search) { return search.peaks >= 2 * search.matched + 3; }

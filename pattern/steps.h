@@ -295,7 +295,9 @@ struct IntensityAgreement {
 };
 IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w);
 
-// Makes o an error with this message, keeping its rows and the count of used reflections.
+// Makes o an error with this message; its rows stay, none of them used (noted so), and
+// nothing of the expected pattern counts as explained (fom 0, no strongest found), and it
+// has no trend or zero offset.
 void Refuse(Outcome& o, std::string message);
 
 // Other phases' peaks: more than twice the peaks the search matched, and three more.

@@ -256,6 +256,9 @@ TEST(Coincidence, VerdictByChance)
         Outcome o;
         o.result.status = hv::Status::Ok;
         o.result.pGpa = 5;
+        o.peaks.resize(1);
+        o.peaks[0].used = true;
+        o.fom = 0.9;
         Coincidence luck, search;
         luck.chance = c.luck;
         search.chance = 1e-6;
@@ -267,6 +270,9 @@ TEST(Coincidence, VerdictByChance)
         EXPECT_EQ(refused, c.status == hv::Status::Error) << c.what;
         EXPECT_EQ(o.result.status, c.status) << c.what << ": " << o.result.message;
         EXPECT_EQ(std::isnan(o.result.pGpa), refused) << c.what;
+        // A refused lattice uses nothing and explains nothing.
+        EXPECT_EQ(o.peaks[0].used, !refused) << c.what;
+        EXPECT_EQ(o.fom, refused ? 0 : 0.9) << c.what;
     }
 }
 
