@@ -661,8 +661,14 @@
     const withP = all.filter(({ r }) => r.status !== 'error');
     $('pat-series-figure').hidden = pat.results.length < 2 || withP.length < 1;
     if ($('pat-series-figure').hidden) return;
-    let low = Infinity;
-    for (const { r } of withP) low = Math.min(low, r.p_gpa - (Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0));
+    // The y range holds every bar whole, and the crosses of refused files along its bottom.
+    let low = Infinity, high = -Infinity;
+    for (const { r } of withP) {
+      const s = Number.isFinite(r.sigma_p_gpa) ? r.sigma_p_gpa : 0;
+      low = Math.min(low, r.p_gpa - s);
+      high = Math.max(high, r.p_gpa + s);
+    }
+    const pad = 0.05 * (high > low ? high - low : Math.max(Math.abs(high), 1));
     const at = (list, y) => list.map(({ r, i }) => ({ x: i + 1, y: y(r), sigma: r.sigma_p_gpa, file: r.file, r }));
     const kind = (status) => withP.filter(({ r }) => r.status === status);
     const datasets = [
@@ -676,8 +682,8 @@
       scales: {
         x: { type: 'linear', min: 0.5, max: names.length + 0.5, title: { display: true, text: 'file' },
           afterBuildTicks: (axis) => { axis.ticks = names.map((_, i) => ({ value: i + 1 })); },
-          ticks: { autoSkip: true, maxRotation: 60, callback: (v) => (names[v - 1] || '').slice(0, 24) } },
-        y: { title: { display: true, text: 'P (GPa)' } },
+          ticks: { autoSkip: true, minRotation: 30, maxRotation: 60, callback: (v) => (names[v - 1] || '').slice(0, 24) } },
+        y: { title: { display: true, text: 'P (GPa)' }, min: low - pad, max: high + pad, ticks: { includeBounds: false } },
       },
       plugins: { tooltip: { callbacks: {
         title: (items) => items[0].raw.file,
