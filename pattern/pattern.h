@@ -147,8 +147,8 @@ struct Outcome {
 // The fit: each predicted reflection (neighbours whose windows of +-4 widths overlap, up to
 // eight, together, with up to four other clear peaks inside the window and clear of the
 // reflections' places: other phases' tails would pull them) gets a pseudo-Voigt (position,
-// height, FWHM, mixing) on a linear
-// background by Eigen's Levenberg-Marquardt, weighted by the pattern's sigma or else by
+// height, FWHM, mixing) on a linear background by Eigen's Levenberg-Marquardt, weighted by
+// the pattern's sigma or else by
 // counting statistics (variance proportional to the intensity; the factor, 1 for raw counts,
 // estimated from the point-to-point scatter, so normalised intensities work too). sigma of
 // the position comes from the covariance, times sqrt(reduced chi-square) above 1, and goes
@@ -163,8 +163,9 @@ struct Outcome {
 // error), a pressure below 0 beyond 2 sigma (tension), used reflections that carry less than
 // half the expected intensity in range, or used peaks that an fcc or bcc lattice of another
 // a explains as well (on its places, heights within a factor 4 of its pattern, and every
-// reflection it makes clear seen at a quarter of its height or more: rock salt's even
-// reflections alone are bcc's at a/sqrt2), or matches a coincidence could make (the chance
+// reflection it makes clear seen at a quarter of its height or more, or all but one where
+// two more of its own are seen: rock salt's even reflections alone are bcc's at a/sqrt2),
+// or matches a coincidence could make (the chance
 // that the best of the lattices searched, one per candidate window of log a and zero offset
 // tried, lands as many of the reflections in range on candidates, each with the share of
 // log d the candidates' windows cover, is 1e-3 or more: a crowded pattern) make a warning
@@ -178,8 +179,11 @@ struct Outcome {
 // texture (a chi-square of log intensity ratios, texture sd 0.6 and the fit's error, on a
 // scale that allows the Debye-Waller B to differ by up to 4 A^2, absent reflections counted
 // where they should show, chance below 1e-3) or when the fcc or bcc lattice above explains
-// them too without a guess; outside a crowd those two are warnings. A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its
-// rows carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs
+// them too without a guess; outside a crowd those two are warnings. A refused lattice uses
+// no reflection (its rows say so), explains nothing (fom 0) and has no trend.
+//
+// A hexagonal standard (Re) is searched over its volumes and c/a 1.59 to 1.62; its rows
+// carry the hkl with n 0 and no a_i, the result a and c with their sigmas, and it needs
 // three used reflections (ok from four); zeroShift is refused for it.
 //
 // The work per pattern is bounded: at most max(4e6, 1.5e6 x predicted reflections + 200 x
