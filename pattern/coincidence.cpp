@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 
 namespace hv::pattern::detail {
@@ -171,6 +173,61 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
     const double trials = std::max(1.0, (logAHi - logALo) / Median(windows)) * std::max(1, searches);
     c.chance = std::min(1.0, trials * BinomialTail(std::max(predicted, c.matched), c.matched, p));
     return c;
+}
+
+double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate>& cands, const Work& w)
+{
+    if (!w.intensitiesKnown) return 1;
+    const auto area = [](double height, double fwhm, double eta) {
+        return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
+    };
+    std::vector<double> x, expected, seen;
+    for (const Slot& s : slots) {
+        if (!s.row.used || !(s.intensity > 0) || !(s.d > 0) || !(s.row.height > 0)) continue;
+        x.push_back(0.25 / (s.d * s.d));
+        expected.push_back(std::log(s.intensity));
+        seen.push_back(std::log(area(s.row.height, s.row.fwhm, s.row.eta)));
+    }
+    const std::size_t m = x.size();
+    if (m < 3 || cands.size() < m + 2) return 1;
+    // How far log(seen / expected) lies from a line in s^2 (a scale and a B, as AgreementOf).
+    const auto misfit = [&](const std::vector<double>& y) {
+        double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double r = y[i] - expected[i];
+            n += 1;
+            sx += x[i];
+            sy += r;
+            sxx += x[i] * x[i];
+            sxy += x[i] * r;
+        }
+        const double spread = sxx - sx * sx / n;
+        const double slope = m >= 3 && spread > 1e-12 ? std::clamp((sxy - sx * sy / n) / spread, -2 * kBSpread, 2 * kBSpread) : 0.0;
+        const double offset = (sy - slope * sx) / n;
+        double sum = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double r = y[i] - expected[i] - offset - slope * x[i];
+            sum += r * r;
+        }
+        return sum;
+    };
+    const double observed = misfit(seen);
+    // The pattern's own peaks, drawn at random onto the used reflections: how often do they
+    // agree with the structure as well? A fixed seed, so that every platform says the same.
+    std::mt19937_64 engine(1);
+    std::vector<double> drawn(m);
+    std::vector<std::size_t> picked;
+    int asGood = 0;
+    for (int t = 0; t < kIntensityDraws; ++t) {
+        picked.clear();
+        while (picked.size() < m) {
+            const std::size_t k = static_cast<std::size_t>(engine() % cands.size());
+            if (std::find(picked.begin(), picked.end(), k) == picked.end()) picked.push_back(k);
+        }
+        for (std::size_t i = 0; i < m; ++i) drawn[i] = std::log(area(cands[picked[i]].prominence, cands[picked[i]].fwhm, 0));
+        asGood += misfit(drawn) <= observed;
+    }
+    return (asGood + 1.0) / (kIntensityDraws + 1.0);
 }
 
 void Refuse(Outcome& o, std::string message)

@@ -427,6 +427,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
 
         const Strongest tally = TallyStrongest(slots, w, o);
         const IntensityAgreement agreement = AgreementOf(slots, w);
+        const double intensityLuck = IntensityLuck(slots, cands, w);
         const std::vector<std::string>& strongMissing = tally.missing;
 
         const std::vector<Peak> usedPeaks = GatherRows(slots, outside, o);
@@ -465,9 +466,10 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             const double d = Spacing(aSearch, f.n);
             if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + lattice.zero)) ++inRange;
         }
-        const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
+        Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
                                                std::log(range.search.aHi), inRange, o.peaks, o.result.sigmaA / o.result.a,
                                                searches);
+        luck.chance *= intensityLuck;  // places and intensities both by luck
         const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
                                                std::log(range.search.aHi), inRange, lattice.matched, searches);
         const bool guided = std::isfinite(options.pressureGuess) || !options.reflections.empty();

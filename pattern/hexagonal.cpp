@@ -311,6 +311,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     const std::vector<std::string>& strongMissing = tally.missing;
     const std::vector<Hkl>& strongHkl = tally.hkl;
     const IntensityAgreement agreement = AgreementOf(slots, w);
+    const double intensityLuck = IntensityLuck(slots, cands, w);
     const int inRange = static_cast<int>(slots.size());
 
     const std::vector<Peak> usedPeaks = GatherRows(slots, outside, o);
@@ -352,8 +353,9 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     if (o.result.status == Status::Error) return o;
     // Every axial ratio of the grid was a search of its own.
     const int searches = steps + 1;
-    const Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.aLo), std::log(range.aHi),
+    Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.aLo), std::log(range.aHi),
                                            inRange, o.peaks, o.result.sigmaA / o.result.a, searches);
+    luck.chance *= intensityLuck;  // places and intensities both by luck
     const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.aLo),
                                            std::log(range.aHi), inRange, found.lattice.matched, searches);
     if (Refused(o, name, luck, search, agreement, std::isfinite(options.pressureGuess) || !options.reflections.empty())) {

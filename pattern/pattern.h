@@ -173,8 +173,10 @@ struct Outcome {
 // fewer than two, or two of a lattice that three peaks recognised without a guess, is an
 // error. A pressure from a coincidence is never given: the fitted reflections are refused
 // (an error that says why) when a lattice of the searched range would put as many of them
-// as closely (3 sigma of d) on the pattern's peaks with a chance of 1e-2 or more (a warning
-// from 1e-3; near a guess or with listed reflections refused only from 0.1), and, in a pattern
+// as closely (3 sigma of d) on the pattern's peaks, and (from three used) the pattern's own
+// peaks drawn at random agree with the structure's intensities as well as they do, with a
+// chance of 1e-2 or more (a warning from 1e-3; near a guess or with listed reflections
+// refused only from 0.1), and, in a pattern
 // crowded with other phases' peaks, when their intensities are not the structure's under
 // texture (a chi-square of log intensity ratios, texture sd 0.6 and the fit's error, on a
 // scale that allows the Debye-Waller B to differ by up to 4 A^2, absent reflections counted

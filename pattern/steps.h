@@ -295,6 +295,14 @@ struct IntensityAgreement {
 };
 IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w);
 
+// The chance that the pattern's own peaks, put at random on the used reflections, agree
+// with the structure's intensities as well as the fitted ones do (their log ratios about a
+// line in s^2): by luck a lattice's places and its intensities must both come right, so
+// this multiplies the chance of its places. 1 below three used reflections: one ratio of
+// two is too little to go on.
+constexpr int kIntensityDraws = 200;
+double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate>& cands, const Work& w);
+
 // Makes o an error with this message; its rows stay, none of them used (noted so), and
 // nothing of the expected pattern counts as explained (fom 0, no strongest found), and it
 // has no trend or zero offset.

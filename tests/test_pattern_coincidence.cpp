@@ -277,3 +277,31 @@ TEST(Coincidence, VerdictByChance)
 }
 
 }  // namespace
+
+namespace {
+
+using hv::pattern::detail::Candidate;
+using hv::pattern::detail::IntensityLuck;
+
+// Random peaks of a crowd rarely agree with the structure as the standard's own do; peaks
+// against the structure are no better than random ones.
+TEST(Coincidence, IntensitiesByLuck)
+{
+    std::vector<Candidate> crowd(30);
+    for (std::size_t i = 0; i < crowd.size(); ++i) {
+        crowd[i].prominence = 100 * std::pow(1.3, static_cast<double>((i * 7) % 30));  // heights over a factor 2,000
+        crowd[i].fwhm = 0.01;
+    }
+    const std::vector<Slot> agree = {Row(100, 300, 2), Row(30, 90, 1.5), Row(10, 30, 1.2), Row(60, 180, 1)};
+    const std::vector<Slot> against = {Row(100, 30, 2), Row(30, 90, 1.5), Row(10, 300, 1.2), Row(60, 3, 1)};
+    Work w;
+    const double good = IntensityLuck(agree, crowd, w), bad = IntensityLuck(against, crowd, w);
+    EXPECT_LT(good, 0.02);
+    EXPECT_GT(bad, 0.5);
+    EXPECT_EQ(good, IntensityLuck(agree, crowd, w));  // the same every time
+    EXPECT_EQ(IntensityLuck({Row(100, 300, 2), Row(30, 90, 1.5)}, crowd, w), 1);  // two: too little to judge
+    w.intensitiesKnown = false;
+    EXPECT_EQ(IntensityLuck(agree, crowd, w), 1);
+}
+
+}  // namespace
