@@ -29,6 +29,22 @@ void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double in
     slots.push_back(s);
 }
 
+void OnePeakOneReflection(std::vector<Slot>& slots)
+{
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        for (std::size_t j = i + 1; j < slots.size(); ++j) {
+            PeakRow& a = slots[i].row;
+            PeakRow& b = slots[j].row;
+            if (!slots[i].active || !slots[j].active) continue;
+            const double apart = std::fabs(a.position - b.position);
+            if (!(apart < 0.5 * std::max(a.fwhm, b.fwhm))) continue;
+            slots[i].active = slots[j].active = false;
+            a.note = "on the same data peak as " + ReflectionText(b.reflection);
+            b.note = "on the same data peak as " + ReflectionText(a.reflection);
+        }
+    }
+}
+
 std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o)
 {
     for (Slot& s : slots) o.peaks.push_back(std::move(s.row));

@@ -122,24 +122,6 @@ Range RangeOf(const Standard& standard, const Options& options)
     return r;
 }
 
-// Two reflections fitted onto one data peak: neither is measured.
-void OnePeakOneReflection(std::vector<Slot>& slots)
-{
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        for (std::size_t j = i + 1; j < slots.size(); ++j) {
-            PeakRow& a = slots[i].row;
-            PeakRow& b = slots[j].row;
-            if (!slots[i].active || !slots[j].active) continue;
-            const double apart = std::fabs(a.position - b.position);
-            if (!(apart < 0.5 * std::max(a.fwhm, b.fwhm))) continue;
-            slots[i].active = slots[j].active = false;
-            a.note = "on the same data peak as " + ReflectionText(b.reflection);
-            b.note = "on the same data peak as " + ReflectionText(a.reflection);
-        }
-    }
-}
-
-
 // Leaves out the a_i outliers, worst first; their reflections, for the message.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {

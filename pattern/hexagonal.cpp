@@ -45,22 +45,6 @@ bool SameSpacing(const Hkl& a, const Hkl& b)
     return RingIndex(a.h, a.k) == RingIndex(b.h, b.k) && std::abs(a.l) == std::abs(b.l);
 }
 
-// Two reflections fitted onto one data peak: neither is measured.
-void OnePeakOneReflection(std::vector<Slot>& slots)
-{
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        for (std::size_t j = i + 1; j < slots.size(); ++j) {
-            PeakRow& a = slots[i].row;
-            PeakRow& b = slots[j].row;
-            if (!slots[i].active || !slots[j].active) continue;
-            if (!(std::fabs(a.position - b.position) < 0.5 * std::max(a.fwhm, b.fwhm))) continue;
-            slots[i].active = slots[j].active = false;
-            a.note = "on the same data peak as " + ReflectionText(b.reflection);
-            b.note = "on the same data peak as " + ReflectionText(a.reflection);
-        }
-    }
-}
-
 CellFit CellOf(const std::vector<const Slot*>& used)
 {
     std::vector<CellPeak> peaks;

@@ -260,6 +260,9 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>&
 void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double intensity, const WidthModel& widths,
                double widest, std::vector<Slot>& slots, std::vector<PeakRow>& outside);
 
+// Two reflections fitted onto one data peak: neither is measured, and each row says so.
+void OnePeakOneReflection(std::vector<Slot>& slots);
+
 // The slots' rows, then outside's, moved into o.peaks; the used ones as peaks for the core's Fit.
 std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o);
 
