@@ -59,20 +59,45 @@ double ChiSquareTail(double x, int dof)
     return std::clamp(std::exp(lead) * h, 0.0, 1.0);
 }
 
+double ProfileArea(double height, double fwhm, double eta)
+{
+    // A pseudo-Voigt's area over height times width: Gaussian sqrt(pi / ln 2) / 2, Lorentzian pi / 2.
+    return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
+}
+
+double LineMisfit(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi)
+{
+    const std::size_t m = std::min(x.size(), y.size());
+    if (m == 0) return 0;
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        n += 1;
+        sx += x[i];
+        sy += y[i];
+        sxx += x[i] * x[i];
+        sxy += x[i] * y[i];
+    }
+    const double spread = sxx - sx * sx / n;
+    const double slope = m >= 3 && spread > 1e-12 ? std::clamp((sxy - sx * sy / n) / spread, slopeLo, slopeHi) : 0.0;
+    const double offset = (sy - slope * sx) / n;
+    double sum = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const double r = y[i] - offset - slope * x[i];
+        sum += r * r;
+    }
+    return sum;
+}
+
 IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
 {
     IntensityAgreement out;
     if (!w.intensitiesKnown) return out;
-    // A pseudo-Voigt's area over height times width: Gaussian sqrt(pi / ln 2) / 2, Lorentzian pi / 2.
-    const auto area = [](double height, double fwhm, double eta) {
-        return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
-    };
     // The scale as a line in s^2 by least squares, its slope (-2 dB) held to kBSpread.
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, topS2 = 0;
     std::vector<double> logRatio;
     for (const Slot& s : slots) {
         if (!s.row.used || !(s.intensity > 0) || !(s.d > 0)) continue;
-        const double x = 0.25 / (s.d * s.d), y = std::log(area(s.row.height, s.row.fwhm, s.row.eta) / s.intensity);
+        const double x = 0.25 / (s.d * s.d), y = std::log(ProfileArea(s.row.height, s.row.fwhm, s.row.eta) / s.intensity);
         n += 1;
         sx += x;
         sy += y;
@@ -96,13 +121,13 @@ IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
             // Texture's spread and the fit's own of a weak peak.
             const double rel = s.fit.sigmaHeight / s.fit.height;
             const double sd = std::sqrt(kTextureSd * kTextureSd + (std::isfinite(rel) ? rel * rel : 0));
-            z = (std::log(area(s.row.height, s.row.fwhm, s.row.eta) / s.intensity) - scale) / sd;
+            z = (std::log(ProfileArea(s.row.height, s.row.fwhm, s.row.eta) / s.intensity) - scale) / sd;
             if (z > kStrangeSigma) out.strong.push_back(ReflectionText(s.row.reflection));
             if (z < -kStrangeSigma) out.weak.push_back(ReflectionText(s.row.reflection));
         } else if (s.weakSigma > 0 && 0.25 / (s.d * s.d) <= topS2) {
             // As strong as the fit allows: its height plus three sigma, at the expected width.
             // Only among the used ones: beyond them the fall with angle is the line's guess.
-            const double most = area(std::max(s.weakHeight, 0.0) + 3 * s.weakSigma, s.fwhm, 0.5);
+            const double most = ProfileArea(std::max(s.weakHeight, 0.0) + 3 * s.weakSigma, s.fwhm, 0.5);
             z = std::min(0.0, (std::log(most / s.intensity) - scale) / kTextureSd);
             if (z < -kStrangeSigma) out.weak.push_back(ReflectionText(s.row.reflection));
         } else {
@@ -178,38 +203,20 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
 double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate>& cands, const Work& w)
 {
     if (!w.intensitiesKnown) return 1;
-    const auto area = [](double height, double fwhm, double eta) {
-        return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
-    };
     std::vector<double> x, expected, seen;
     for (const Slot& s : slots) {
         if (!s.row.used || !(s.intensity > 0) || !(s.d > 0) || !(s.row.height > 0)) continue;
         x.push_back(0.25 / (s.d * s.d));
         expected.push_back(std::log(s.intensity));
-        seen.push_back(std::log(area(s.row.height, s.row.fwhm, s.row.eta)));
+        seen.push_back(std::log(ProfileArea(s.row.height, s.row.fwhm, s.row.eta)));
     }
     const std::size_t m = x.size();
     if (m < 3 || cands.size() < m + 2) return 1;
     // How far log(seen / expected) lies from a line in s^2 (a scale and a B, as AgreementOf).
+    std::vector<double> ratio(m);
     const auto misfit = [&](const std::vector<double>& y) {
-        double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-        for (std::size_t i = 0; i < m; ++i) {
-            const double r = y[i] - expected[i];
-            n += 1;
-            sx += x[i];
-            sy += r;
-            sxx += x[i] * x[i];
-            sxy += x[i] * r;
-        }
-        const double spread = sxx - sx * sx / n;
-        const double slope = m >= 3 && spread > 1e-12 ? std::clamp((sxy - sx * sy / n) / spread, -2 * kBSpread, 2 * kBSpread) : 0.0;
-        const double offset = (sy - slope * sx) / n;
-        double sum = 0;
-        for (std::size_t i = 0; i < m; ++i) {
-            const double r = y[i] - expected[i] - offset - slope * x[i];
-            sum += r * r;
-        }
-        return sum;
+        for (std::size_t i = 0; i < m; ++i) ratio[i] = y[i] - expected[i];
+        return LineMisfit(x, ratio, -2 * kBSpread, 2 * kBSpread);
     };
     const double observed = misfit(seen);
     // The pattern's own peaks, drawn at random onto the used reflections: how often do they
@@ -224,7 +231,7 @@ double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate
             const std::size_t k = static_cast<std::size_t>(engine() % cands.size());
             if (std::find(picked.begin(), picked.end(), k) == picked.end()) picked.push_back(k);
         }
-        for (std::size_t i = 0; i < m; ++i) drawn[i] = std::log(area(cands[picked[i]].prominence, cands[picked[i]].fwhm, 0));
+        for (std::size_t i = 0; i < m; ++i) drawn[i] = std::log(ProfileArea(cands[picked[i]].prominence, cands[picked[i]].fwhm, 0));
         asGood += misfit(drawn) <= observed;
     }
     return (asGood + 1.0) / (kIntensityDraws + 1.0);

@@ -65,7 +65,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             if (type == standard.lattice && q.num == q.den && OneSpecies(standard)) continue;  // itself
             const double aRival = a * std::sqrt(static_cast<double>(q.num) / q.den);
             // Every used reflection on one of the rival's, with a height it explains.
-            std::vector<double> logRatio;
+            std::vector<double> logRatio, rivalArea, ownArea, s2;
             std::vector<int> taken;
             bool onPlaces = true;
             for (const PeakRow* r : used) {
@@ -78,12 +78,25 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 taken.push_back(f->n);
                 const double d = aRival / std::sqrt(static_cast<double>(f->n));
                 logRatio.push_back(std::log(r->height / ExpectedIntensity(rival, *f, d, w)));
+                const double area = std::log(ProfileArea(r->height, r->fwhm, r->eta));
+                rivalArea.push_back(area - std::log(ExpectedIntensity(rival, *f, d, w)));
+                ownArea.push_back(area - std::log(r->expected));
+                s2.push_back(0.25 / (d * d));
             }
             if (!onPlaces) continue;
             const double mid = Median(logRatio);
             bool explained = true;
             for (const double v : logRatio) explained = explained && std::fabs(v - mid) <= std::log(kTextureFactor);
             if (!explained) continue;
+            // Heights that a compound's structure explains better than the rival's plain lattice
+            // tell the two apart. The rival's atoms are unknown: its fall with angle may be any
+            // form factor's, so its B is free over a wider span. A metal is a plain lattice
+            // itself, told from its rivals only by multiplicities, which texture blurs.
+            if (!OneSpecies(standard)) {
+                const double own = LineMisfit(s2, ownArea, -2 * kBSpread, 2 * kBSpread);
+                const double other = LineMisfit(s2, rivalArea, -2 * (kBSpread + kRivalFall), 2 * kBSpread);
+                if (other - own >= kRivalEvidence * kTextureSd * kTextureSd) continue;
+            }
             // The rival's reflections in range that its scale makes clear must have a peak of
             // about the height it predicts.
             int missing = 0, extra = 0;

@@ -279,6 +279,13 @@ constexpr double kBSpread = 4;  // angstrom^2
 // The chance of a chi-square of dof degrees of freedom at or above x.
 double ChiSquareTail(double x, int dof);
 
+// A pseudo-Voigt's integrated intensity from its height, full width and mixing.
+double ProfileArea(double height, double fwhm, double eta);
+
+// The sum of squared residuals of y about its least-squares line in x, the slope held to
+// [slopeLo, slopeHi]; below three points a constant.
+double LineMisfit(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi);
+
 // Whether the fitted intensities are the standard's pattern under texture: every used
 // reflection's integrated intensity against the expected on one scale (a straight line of
 // its logarithm in s^2 = 1/(4 d^2), a scale and a Debye-Waller B off the assumed by
@@ -378,6 +385,14 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
 // deviations of a lognormal of 0.5).
 constexpr double kTextureFactor = 4;
 
+// How much faster than the assumed B an unknown rival's form factor may fall (angstrom^2: a
+// light atom's f^2 falls about as fast as exp(-2 B s^2) with B near 5), and by how much the
+// rival's misfit of the log intensities about a line in s^2 must pass the standard's, in
+// texture variances, for the heights to tell the two apart (a likelihood ratio of e; on
+// generated cell patterns a stricter one refuses more true ones and no more false ones).
+constexpr double kRivalFall = 6;
+constexpr double kRivalEvidence = 2;
+
 struct SharedLattice {
     bool shared = false;
     std::string name;  // "fcc" or "bcc"
@@ -386,9 +401,10 @@ struct SharedLattice {
 };
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
-// heights it explains within texture's factor, and shows every reflection that its scale
-// makes clear among the candidates (all but one where two or more of them are there): then
-// the peaks cannot tell the standard from that lattice.
+// heights it explains within texture's factor and, for a compound, nearly as well as the
+// standard's structure does, and shows every reflection that its scale makes clear among the
+// candidates (all but one where two or more of them are there): then the peaks cannot tell
+// the standard from that lattice.
 SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
                          const Work& w, double a);
 
