@@ -153,15 +153,23 @@ double LowestVRatio(const Standard& standard)
     return LowestOf(standard);
 }
 
+double PhaseTopGpa(const Standard& standard)
+{
+    // The B1-B2 transitions at room temperature: NaCl near 29-30 GPa, KCl near 2 GPa. These
+    // are the well-known boundaries the B2 scales' papers start from.
+    if (standard.material == "NaCl") return 30;
+    if (standard.material == "KCl") return 2;
+    return kNone;
+}
+
 std::string PhaseWarning(const Standard& standard, double pGpa, double tCelsius)
 {
-    // The B1-B2 transitions at room temperature: NaCl near 29-30 GPa, KCl near 2 GPa; CsCl
-    // turns from its own structure to rock salt at 743 K (about 470 C) at ambient pressure.
-    // These are the well-known boundaries the B2 scales' papers start from.
-    if (standard.material == "NaCl" && pGpa > 30) {
+    // CsCl turns from its own structure to rock salt at 743 K (about 470 C) at ambient pressure.
+    const double top = PhaseTopGpa(standard);
+    if (standard.material == "NaCl" && pGpa > top) {
         return "NaCl is B2 (CsCl type) above about 30 GPa at room temperature: use NaCl-B2";
     }
-    if (standard.material == "KCl" && pGpa > 2) {
+    if (standard.material == "KCl" && pGpa > top) {
         return "KCl is B2 (CsCl type) above about 2 GPa: use KCl-B2";
     }
     if (standard.material == "CsCl" && tCelsius > 470 && pGpa < 1) {

@@ -91,6 +91,10 @@ double LowestVRatio(const Standard& standard);
 // temperature it turns rock salt); empty when it holds.
 std::string PhaseWarning(const Standard& standard, double pGpa, double tCelsius);
 
+// The pressure in GPa above which the standard's phase gives way to another at room
+// temperature (NaCl and KCl in rock salt); NaN where none is known.
+double PhaseTopGpa(const Standard& standard);
+
 // ---- Derivatives of the model, in double precision, kbar per angstrom and per kelvin ----
 // (a published scale: analytic, from its equation of state)
 struct Slopes {

@@ -24,6 +24,7 @@ struct Range {
     std::string why;  // an error, or empty
     SearchRange search;
     std::string note;
+    std::string limit;  // where the phase cut the search short, for a failure's message
 };
 
 // The lattice parameter the model gives at p GPa, or false with why.
@@ -117,6 +118,18 @@ Range RangeOf(const Standard& standard, const Options& options)
         if (LatticeAt(standard, t, p, a, why)) {
             r.search.aHi = a;
             break;
+        }
+    }
+    // A phase that gives way to another under pressure (rock-salt NaCl near 30 GPa, KCl near
+    // 2 GPa) is searched a quarter past its end (at least 1 GPa: transitions lag), no further:
+    // beyond, its lattice can only be another phase's peaks.
+    if (const double top = PhaseTopGpa(standard); std::isfinite(top)) {
+        const double end = top + std::max(1.0, 0.25 * top);
+        double a = 0;
+        if (LatticeAt(standard, t, end, a, why) && a > r.search.aLo) {
+            r.search.aLo = a;
+            r.limit = "searched up to " + Fixed(end, 1) + " GPa, past which " + std::string(standard.name) +
+                      " is another phase (--pressure-range searches further)";
         }
     }
     return r;
@@ -530,7 +543,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             return kept;
         }
     }
-    if (!found.ok) return Failed(std::move(o), found.why);
+    if (!found.ok) return Failed(std::move(o), found.why + (range.limit.empty() ? "" : "; " + range.limit));
     if (!options.zeroShift && hadNone) {
         // Not there as measured, but there at an offset of x: say so rather than guess.
         return Failed(std::move(o), "no " + std::string(standard.name) + " pattern at the positions as measured; it is there if x is off by about " +

@@ -79,8 +79,9 @@ const hv::pattern::PeakRow* Row(const Outcome& o, int n)
 TEST(PatternFit, RecoversTheLatticeWithinItsSigma)
 {
     std::mt19937_64 random(2026);
-    // Up to what NaCl can be in a cell at 25 C: V/V0 1.022 is -0.5 GPa.
-    std::uniform_real_distribution<double> volume(0.6, 1.02);
+    // What rock-salt NaCl can be in a cell at 25 C: V/V0 1.022 is -0.5 GPa, 0.615 is 37.5 GPa,
+    // past its B1-B2 transition.
+    std::uniform_real_distribution<double> volume(0.62, 1.02);
     int within = 0, found = 0;
     double sum = 0, sum2 = 0;
     for (int k = 0; k < kPatterns; ++k) {
@@ -242,7 +243,7 @@ TEST(PatternFit, EveryUnit)
 TEST(PatternFit, SearchFindsTheLatticeAmongOtherPeaks)
 {
     std::mt19937_64 random(99);
-    std::uniform_real_distribution<double> volume(0.55, 1.02), u01(0, 1);
+    std::uniform_real_distribution<double> volume(0.62, 1.02), u01(0, 1);
     for (int k = 0; k < kCrowded; ++k) {
         const double a = 5.64 * std::cbrt(volume(random));
         synth::Recipe r = EightReflections(a, 500 + static_cast<uint64_t>(k));
@@ -331,6 +332,33 @@ TEST(PatternFit, PressureGuessAndRange)
         EXPECT_EQ(o.result.status != Status::Error, c.found) << c.guess << " " << c.lo << ":" << c.hi << " " << o.result.message;
         if (c.found) {
             EXPECT_NEAR(o.result.pGpa, 10, 0.05);
+        }
+    }
+}
+
+// Rock-salt NaCl gives way to B2 near 30 GPa: unguided, its lattice is searched to 37.5 GPa
+// (transitions lag), no further, and the message says how to search beyond.
+TEST(PatternFit, SearchEndsPastThePhase)
+{
+    struct Case {
+        double p, lo, hi;
+        const char* says;  // in the message; found unless it names the search's end
+    } cases[] = {
+        {35, NAN, NAN, "use NaCl-B2"},
+        {40, NAN, NAN, "searched up to 37.5 GPa, past which NaCl is another phase"},
+        {40, 35, 45, "use NaCl-B2"},
+    };
+    for (const Case& c : cases) {
+        const double a = hv::SpacingsAt(NaCl(), 25, c.p).a;
+        Options opt = NaClAt25();
+        opt.pressureLo = c.lo;
+        opt.pressureHi = c.hi;
+        const Outcome o = FitPattern(Of(synth::Make(EightReflections(a, 23))), opt);
+        const bool found = std::string(c.says).find("searched") == std::string::npos;
+        EXPECT_EQ(o.result.status, found ? Status::Warning : Status::Error) << c.p << ": " << o.result.message;
+        EXPECT_NE(o.result.message.find(c.says), std::string::npos) << o.result.message;
+        if (found) {
+            EXPECT_NEAR(o.result.pGpa, c.p, 0.1);
         }
     }
 }
