@@ -1,9 +1,9 @@
 // Another simple lattice on the same peaks: rock salt whose ions scatter nearly alike shows
 // only its even reflections, which are a bcc lattice's of a/sqrt2; a CsCl-type pattern is a
 // bcc lattice's of a sqrt2. When the used reflections sit on such a lattice's places, with
-// heights its own pattern explains within texture's factors (for a compound, nearly as well as
-// the standard's structure does), and no strong reflection of it
-// is missing from the pattern, the peaks cannot say which phase made them.
+// heights its own pattern explains within texture's factors (for a compound, nearly as well
+// as the standard's structure does), and no strong reflection of it is missing from the
+// pattern, the peaks cannot say which phase made them.
 #include "pattern/steps.h"
 
 #include "core/crystal.h"
