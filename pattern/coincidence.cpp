@@ -65,10 +65,11 @@ double ProfileArea(double height, double fwhm, double eta)
     return height * fwhm * (eta * 1.5707963267948966 + (1 - eta) * 1.0644670194312262);
 }
 
-double LineMisfit(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi)
+LogLine FitLogLine(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi)
 {
+    LogLine line;
     const std::size_t m = std::min(x.size(), y.size());
-    if (m == 0) return 0;
+    if (m == 0) return line;
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (std::size_t i = 0; i < m; ++i) {
         n += 1;
@@ -78,14 +79,14 @@ double LineMisfit(const std::vector<double>& x, const std::vector<double>& y, do
         sxy += x[i] * y[i];
     }
     const double spread = sxx - sx * sx / n;
-    const double slope = m >= 3 && spread > 1e-12 ? std::clamp((sxy - sx * sy / n) / spread, slopeLo, slopeHi) : 0.0;
-    const double offset = (sy - slope * sx) / n;
-    double sum = 0;
+    line.slope = m >= 3 && spread > 1e-12 ? std::clamp((sxy - sx * sy / n) / spread, slopeLo, slopeHi) : 0.0;
+    line.offset = (sy - line.slope * sx) / n;
     for (std::size_t i = 0; i < m; ++i) {
-        const double r = y[i] - offset - slope * x[i];
-        sum += r * r;
+        const double r = y[i] - line.offset - line.slope * x[i];
+        line.misfit += r * r;
+        line.largest = std::max(line.largest, std::fabs(r));
     }
-    return sum;
+    return line;
 }
 
 IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
@@ -216,7 +217,7 @@ double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate
     std::vector<double> ratio(m);
     const auto misfit = [&](const std::vector<double>& y) {
         for (std::size_t i = 0; i < m; ++i) ratio[i] = y[i] - expected[i];
-        return LineMisfit(x, ratio, -2 * kBSpread, 2 * kBSpread);
+        return FitLogLine(x, ratio, -2 * kBSpread, 2 * kBSpread).misfit;
     };
     const double observed = misfit(seen);
     // The pattern's own peaks, drawn at random onto the used reflections: how often do they

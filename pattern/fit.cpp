@@ -135,6 +135,30 @@ Range RangeOf(const Standard& standard, const Options& options)
     return r;
 }
 
+// How many times their own uncertainties the used rows' a_i scatter about their weighted
+// mean (the square root of the reduced chi-square); NaN below three rows.
+double ScatterOf(const std::vector<PeakRow>& rows)
+{
+    double sw = 0, swa = 0;
+    int n = 0;
+    for (const PeakRow& r : rows) {
+        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
+        const double sa = r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n));
+        sw += 1 / (sa * sa);
+        swa += r.aI / (sa * sa);
+        ++n;
+    }
+    if (n < 3) return kNone;
+    const double mean = swa / sw;
+    double chi = 0;
+    for (const PeakRow& r : rows) {
+        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
+        const double sa = r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n));
+        chi += (r.aI - mean) * (r.aI - mean) / (sa * sa);
+    }
+    return std::sqrt(chi / (n - 1));
+}
+
 // Leaves out the a_i outliers, worst first; their reflections, for the message.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {
@@ -475,8 +499,10 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         if (const SharedLattice rival = SharedWith(standard, o.peaks, cands, w, o.result.a); rival.shared) {
             const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
                                      Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
-            // Among other phases' peaks that lattice may be one of them; near a guess it is a warning.
-            if (Crowded(search) && !guided) {
+            // Among other phases' peaks that lattice may be one of them, and so it may where the
+            // heights are not the standard's and that lattice explains them better; near a guess
+            // it is a warning.
+            if ((Crowded(search) || (!(agreement.chance >= kIntensityRefused) && rival.heightsBetter)) && !guided) {
                 Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what +
                               "; a pressure guess near the truth (--pressure-guess) takes them as " +
                               std::string(standard.name) + "'s");
@@ -510,6 +536,14 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             AddNote(o.result,
                     "the used reflections carry only " + Fixed(100 * o.fom, 0) + " % of " + std::string(standard.name) +
                         "'s expected intensity",
+                    true);
+        }
+        if (const double scatter = ScatterOf(o.peaks); Crowded(search) && scatter > kScatterWarn) {
+            // Profiles that the pseudo-Voigt misses scatter a few times; far more, among other
+            // phases' peaks, are reflections of two lattices that nearly coincide.
+            AddNote(o.result,
+                    "the used reflections' a_i scatter " + Fixed(scatter, 0) +
+                        " times their uncertainties: they may be the peaks of two phases of nearly one lattice",
                     true);
         }
         if (std::fabs(trend.offset) > kTrendSigma * trend.sigma) {

@@ -35,11 +35,11 @@ std::vector<Candidate> DetectPeaks(const Work& w, double zero)
     const std::size_t n = w.x.size();
     std::vector<Candidate> out;
     if (n < 7) return out;
-    // Five-point running mean: enough to keep noise from making maxima, narrow enough for
-    // peaks a few points wide.
+    // Three-point running mean: enough to keep noise from making maxima,
+    // narrow enough that a peak 2.5 points wide keeps its dip beside a taller neighbour.
     std::vector<double> s(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t lo = i >= 2 ? i - 2 : 0, hi = std::min(n - 1, i + 2);
+        const std::size_t lo = i >= kSmoothPoints / 2 ? i - kSmoothPoints / 2 : 0, hi = std::min(n - 1, i + kSmoothPoints / 2);
         double sum = 0;
         for (std::size_t k = lo; k <= hi; ++k) sum += w.y[k];
         s[i] = sum / static_cast<double>(hi - lo + 1);
@@ -63,8 +63,8 @@ std::vector<Candidate> DetectPeaks(const Work& w, double zero)
         }
         const double base = std::max(leftMin, rightMin);
         const double prominence = s[i] - base;
-        // The noise of a five-point mean, at the top and at the base.
-        const double noise = std::sqrt(w.var[i] / 5 * 2);
+        // The noise of the mean, at the top and at the base.
+        const double noise = std::sqrt(w.var[i] / static_cast<double>(kSmoothPoints) * 2);
         const double significance = prominence / noise;
         if (!(significance >= kClearSigma)) continue;
         if (Spike(w, i, base)) continue;

@@ -48,8 +48,8 @@ double Work::Noise(double at) const
 {
     const auto it = std::lower_bound(x.begin(), x.end(), at);
     const std::size_t i = std::min(static_cast<std::size_t>(it - x.begin()), x.size() - 1);
-    // A five-point mean's noise at the top and at the base.
-    return std::sqrt(var[i] / 5 * 2);
+    // The candidates' running mean's noise at the top and at the base.
+    return std::sqrt(var[i] / static_cast<double>(kSmoothPoints) * 2);
 }
 
 bool Work::Blind(double at) const
@@ -58,6 +58,51 @@ bool Work::Blind(double at) const
     const std::size_t i = std::min(static_cast<std::size_t>(it - x.begin()), x.size() - 1);
     return blind[i] || (i > 0 && blind[i - 1]);
 }
+
+namespace {
+
+std::vector<double> MeanOfThree(const std::vector<double>& y)
+{
+    const std::size_t m = y.size();
+    std::vector<double> mean(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t a = i ? i - 1 : 0, b = std::min(m - 1, i + 1);
+        double s = 0;
+        for (std::size_t k = a; k <= b; ++k) s += y[k];
+        mean[i] = s / static_cast<double>(b - a + 1);
+    }
+    return mean;
+}
+
+// Single-crystal spikes (one or two points far above both points beside them, which no ring
+// of 2.5 or more points per FWHM makes) drawn straight across, each point as uncertain as
+// the spike was high: a spike beside a ring neither hides it from the search nor pulls its fit.
+void DrawAcrossSpikes(Work& w)
+{
+    std::vector<double>& y = w.y;
+    const std::size_t n = y.size();
+    for (std::size_t i = 2; i + 4 < n; ++i) {
+        for (const std::size_t width : {std::size_t{1}, std::size_t{2}}) {
+            // Above the points two out, against the points right beside it.
+            const double left = y[i - 1], right = y[i + width];
+            const double base = std::min(y[i - 2], y[i + width + 1]);
+            double low = y[i];
+            for (std::size_t k = i; k < i + width; ++k) low = std::min(low, y[k]);
+            const double rise = low - base, beside = std::max(left, right) - base;
+            if (!(rise > kSpikeRatio * beside) || !(rise > kClearSigma * std::sqrt(w.var[i]))) continue;
+            for (std::size_t k = i; k < i + width; ++k) {
+                const double f = static_cast<double>(k - i + 1) / static_cast<double>(width + 1);
+                const double spike = y[k];
+                y[k] = left + f * (right - left);
+                w.var[k] += (spike - y[k]) * (spike - y[k]);
+            }
+            i += width - 1;
+            break;
+        }
+    }
+}
+
+}  // namespace
 
 std::string Prepare(const Pattern& pattern, const Options& options, Outcome& o, Work& w)
 {
@@ -139,13 +184,7 @@ std::string Prepare(const Pattern& pattern, const Options& options, Outcome& o, 
     // second differences, which a smooth profile hardly has: var = g * max(I, g), with I
     // averaged over three points so that a weight does not follow its own point's noise.
     w.var.resize(m);
-    std::vector<double> mean3(m);
-    for (std::size_t i = 0; i < m; ++i) {
-        const std::size_t a = i ? i - 1 : 0, b = std::min(m - 1, i + 1);
-        double s = 0;
-        for (std::size_t k = a; k <= b; ++k) s += w.y[k];
-        mean3[i] = s / static_cast<double>(b - a + 1);
-    }
+    std::vector<double> mean3 = MeanOfThree(w.y);
     bool haveSigma = !pattern.sigma.empty();
     double smallest = std::numeric_limits<double>::infinity();
     if (haveSigma) {
@@ -184,7 +223,8 @@ std::string Prepare(const Pattern& pattern, const Options& options, Outcome& o, 
         }
     }
 
-    w.mean3 = std::move(mean3);
+    DrawAcrossSpikes(w);
+    w.mean3 = MeanOfThree(w.y);
     // Runs of five or more exact zeros are no measurement (a detector gap, the edge of the
     // image): nothing there counts as present or absent.
     w.blind.assign(m, 0);

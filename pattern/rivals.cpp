@@ -66,7 +66,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             if (type == standard.lattice && q.num == q.den && OneSpecies(standard)) continue;  // itself
             const double aRival = a * std::sqrt(static_cast<double>(q.num) / q.den);
             // Every used reflection on one of the rival's, with a height it explains.
-            std::vector<double> logRatio, rivalArea, ownArea, s2;
+            std::vector<double> rivalArea, ownArea, s2, areaPerHeight;
             std::vector<int> taken;
             bool onPlaces = true;
             for (const PeakRow* r : used) {
@@ -78,28 +78,26 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 }
                 taken.push_back(f->n);
                 const double d = aRival / std::sqrt(static_cast<double>(f->n));
-                logRatio.push_back(std::log(r->height / ExpectedIntensity(rival, *f, d, w)));
+                areaPerHeight.push_back(ProfileArea(1, r->fwhm, r->eta));
                 const double area = std::log(ProfileArea(r->height, r->fwhm, r->eta));
                 rivalArea.push_back(area - std::log(ExpectedIntensity(rival, *f, d, w)));
                 ownArea.push_back(area - std::log(r->expected));
                 s2.push_back(0.25 / (d * d));
             }
             if (!onPlaces) continue;
-            const double mid = Median(logRatio);
-            bool explained = true;
-            for (const double v : logRatio) explained = explained && std::fabs(v - mid) <= std::log(kTextureFactor);
-            if (!explained) continue;
+            // The rival's intensities on one scale that falls with angle: its atoms are unknown,
+            // so its fall may be any form factor's, and its B is free over a wider span. Each
+            // within texture's factor of it.
+            const LogLine other = FitLogLine(s2, rivalArea, -2 * (kBSpread + kRivalFall), 2 * kBSpread);
+            if (other.largest > std::log(kTextureFactor)) continue;
             // Heights that a compound's structure explains better than the rival's plain lattice
-            // tell the two apart. The rival's atoms are unknown: its fall with angle may be any
-            // form factor's, so its B is free over a wider span. A metal is a plain lattice
-            // itself, told from its rivals only by multiplicities, which texture blurs.
-            if (!OneSpecies(standard)) {
-                const double own = LineMisfit(s2, ownArea, -2 * kBSpread, 2 * kBSpread);
-                const double other = LineMisfit(s2, rivalArea, -2 * (kBSpread + kRivalFall), 2 * kBSpread);
-                if (other - own >= kRivalEvidence * kTextureSd * kTextureSd) continue;
-            }
+            // tell the two apart. A metal is a plain lattice itself, told from its rivals only by
+            // multiplicities, which texture blurs.
+            const double own = FitLogLine(s2, ownArea, -2 * kBSpread, 2 * kBSpread).misfit;
+            if (!OneSpecies(standard) && other.misfit - own >= kRivalEvidence * kTextureSd * kTextureSd) continue;
             // The rival's reflections in range that its scale makes clear must have a peak of
-            // about the height it predicts.
+            // about the height it predicts (its area over the used peaks' area per height).
+            const double perHeight = Median(areaPerHeight);
             int missing = 0, extra = 0;
             for (const Family& f : families) {
                 const double d = aRival / std::sqrt(static_cast<double>(f.n));
@@ -107,7 +105,8 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 if (std::find(taken.begin(), taken.end(), f.n) != taken.end()) continue;
                 const double x = PositionOf(w.unit, d, w.geometry);
                 if (!std::isfinite(x) || w.Blind(x)) continue;
-                const double height = std::exp(mid) * ExpectedIntensity(rival, f, d, w);
+                const double height =
+                    std::exp(other.offset + other.slope * 0.25 / (d * d)) * ExpectedIntensity(rival, f, d, w) / perHeight;
                 if (height < kTextureFactor * kClearSigma * w.Noise(x)) continue;
                 const double logD = std::log(d);
                 bool seen = false;
@@ -122,6 +121,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             if (missing > 1 || (missing == 1 && extra < 2)) continue;
             out.shared = true;
             out.extra = extra;
+            out.heightsBetter = other.misfit < own;
             out.name = std::string(rival.name);
             out.a = aRival;
             return out;

@@ -57,6 +57,8 @@ constexpr double kQuickSigma = 3;
 // Leave-one-out outlier rule for a_i, and the trend of a_i that makes a warning.
 constexpr double kOutlierSigma = 3;
 constexpr double kTrendSigma = 3;
+// a_i that scatter more times their uncertainties in a crowded pattern make a warning.
+constexpr double kScatterWarn = 5;
 // Bounds on the work one pattern can cause.
 constexpr std::size_t kMaxCandidates = 60;
 constexpr int kMaxSquareSumPredicted = 400;
@@ -89,7 +91,7 @@ struct Work {
     std::vector<std::size_t> index;     // into the caller's arrays
     double step = 0;                    // median point spacing
     bool intensitiesKnown = true;       // false for energy-dispersive spectra
-    double Noise(double x) const;       // sigma of a five-point mean near x
+    double Noise(double x) const;       // sigma of the candidates' running mean near x
     bool Blind(double x) const;
 };
 
@@ -105,6 +107,12 @@ struct Candidate {
     double significance = 0;
     double tolLog = 0;  // how far in log d it may sit from a prediction and still be it
 };
+
+// Points in the running mean candidates are found on (odd).
+constexpr std::size_t kSmoothPoints = 3;
+// A spike of one or two points rises this many times higher than the points beside it
+// (a ring 2.5 points wide, at most about 2.7 times).
+constexpr double kSpikeRatio = 4;
 
 // Clear peaks (kClearSigma of prominence), single-point spikes left out, by rising d; with
 // x taken as x - zero.
@@ -282,9 +290,12 @@ double ChiSquareTail(double x, int dof);
 // A pseudo-Voigt's integrated intensity from its height, full width and mixing.
 double ProfileArea(double height, double fwhm, double eta);
 
-// The sum of squared residuals of y about its least-squares line in x, the slope held to
-// [slopeLo, slopeHi]; below three points a constant.
-double LineMisfit(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi);
+// y's least-squares line in x, the slope held to [slopeLo, slopeHi] (below three points a
+// constant): its sum of squared residuals and the largest residual's size.
+struct LogLine {
+    double offset = 0, slope = 0, misfit = 0, largest = 0;
+};
+LogLine FitLogLine(const std::vector<double>& x, const std::vector<double>& y, double slopeLo, double slopeHi);
 
 // Whether the fitted intensities are the standard's pattern under texture: every used
 // reflection's integrated intensity against the expected on one scale (a straight line of
@@ -398,6 +409,7 @@ struct SharedLattice {
     std::string name;  // "fcc" or "bcc"
     double a = kNone;
     int extra = 0;     // clear peaks it explains that the standard does not
+    bool heightsBetter = false;  // it explains the used peaks' heights better than the standard
 };
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with

@@ -380,9 +380,9 @@ void ExpectRecognised(int found, int wrongWarnings)
     }
 }
 
-// What holds now, on every build. The one wrong pressure is a warning: NaCl's 6th, where
-// argon's fcc lattice lies 0.09 % from NaCl's and every shared reflection is a blend of both.
-TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(24, 1); }
+// What holds now, on every build (NaCl finds 37, KCl 31, CsCl 38). The one wrong pressure is
+// a warning: KCl's 37th, 0.08 % off, whose a_i scatter five times their uncertainties.
+TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(30, 1); }
 
 // The goal: the same, and nine in ten found.
 TEST(DacRecognition, FindsTheStandardAndNothingElse)
