@@ -13,7 +13,7 @@
 //                                    pos/neg, seed, verdict, status, used, fom, strongest, a,
 //                                    true a, true P, message)
 //   hv_recognition N W "" guess      each searched near a pressure 1 GPa off its truth, as
-//                                    --follow searches near a neighbour's
+//                                    --follow searches near a neighbour's ("guess,dump": both)
 //   hv_recognition 1 1 STANDARD write SEED   that seed's positive and negative as .xy files
 //                                    here, with the truth and the crowd
 #include "pattern/pattern.h"
@@ -110,10 +110,10 @@ int main(int argc, char** argv)
     const unsigned hw = std::thread::hardware_concurrency();
     const int workers = argc > 2 ? std::atoi(argv[2]) : static_cast<int>(hw ? hw : 1);
     const std::string only = argc > 3 ? argv[3] : "";
-    dump = argc > 4 && std::string(argv[4]) == "dump";
+    dump = argc > 4 && std::string(argv[4]).find("dump") != std::string::npos;
     // "guess": each pattern searched near a pressure 1 GPa off its own, as --follow searches a
     // series' file near its neighbour's.
-    const bool guess = argc > 4 && std::string(argv[4]) == "guess";
+    const bool guess = argc > 4 && std::string(argv[4]).find("guess") != std::string::npos;
     if (count < 1 || workers < 1) {
         std::fprintf(stderr, "usage: hv_recognition [patterns per class] [workers] [standard]\n");
         return 2;

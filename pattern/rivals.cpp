@@ -95,9 +95,11 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             // multiplicities, which texture blurs.
             const double own = FitLogLine(s2, ownArea, -2 * kBSpread, 2 * kBSpread).misfit;
             if (!OneSpecies(standard) && other.misfit - own >= kRivalEvidence * kTextureSd * kTextureSd) continue;
-            // The rival's reflections in range that its scale makes clear must have a peak of
-            // about the height it predicts (its area over the used peaks' area per height).
+            // The rival's reflections in range that its scale makes clear (their area over the
+            // used peaks' area per height, against the noise) must have a peak of about the area
+            // it predicts; its fall is known only between the used reflections, not beyond them.
             const double perHeight = Median(areaPerHeight);
+            const auto [s2Lo, s2Hi] = std::minmax_element(s2.begin(), s2.end());
             int missing = 0, extra = 0;
             for (const Family& f : families) {
                 const double d = aRival / std::sqrt(static_cast<double>(f.n));
@@ -105,13 +107,15 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 if (std::find(taken.begin(), taken.end(), f.n) != taken.end()) continue;
                 const double x = PositionOf(w.unit, d, w.geometry);
                 if (!std::isfinite(x) || w.Blind(x)) continue;
-                const double height =
-                    std::exp(other.offset + other.slope * 0.25 / (d * d)) * ExpectedIntensity(rival, f, d, w) / perHeight;
-                if (height < kTextureFactor * kClearSigma * w.Noise(x)) continue;
+                const double area = std::exp(other.offset + other.slope * std::clamp(0.25 / (d * d), *s2Lo, *s2Hi)) *
+                                    ExpectedIntensity(rival, f, d, w);
+                if (area / perHeight < kTextureFactor * kClearSigma * w.Noise(x)) continue;
+                // Areas, not heights: the candidates' smoothing lowers a narrow peak's top.
                 const double logD = std::log(d);
                 bool seen = false;
                 for (const Candidate& c : cands) {
-                    seen = seen || (std::fabs(c.logD - logD) <= c.tolLog && c.prominence * kTextureFactor >= height);
+                    seen = seen || (std::fabs(c.logD - logD) <= c.tolLog &&
+                                    ProfileArea(c.prominence, c.fwhm, 0.5) * kTextureFactor >= area);
                 }
                 extra += seen;
                 if (!seen && ++missing > 1) break;
