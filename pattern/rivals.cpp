@@ -112,11 +112,15 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
                 if (area / perHeight < kTextureFactor * kClearSigma * w.Noise(x)) continue;
                 // Areas, not heights: the candidates' smoothing lowers a narrow peak's top.
                 const double logD = std::log(d);
-                bool seen = false;
+                bool seen = false, hidden = false;
                 for (const Candidate& c : cands) {
                     seen = seen || (std::fabs(c.logD - logD) <= c.tolLog &&
                                     ProfileArea(c.prominence, c.fwhm, 0.5) * kTextureFactor >= area);
+                    hidden = hidden || (std::fabs(c.x - x) < c.fwhm && std::fabs(c.logD - logD) > c.tolLog);
                 }
+                // Under another peak, off its top, it cannot be told from it: neither there nor
+                // missing. (A peak on its place but too weak is missing.)
+                if (!seen && hidden) continue;
                 extra += seen;
                 if (!seen && ++missing > 1) break;
             }

@@ -328,6 +328,27 @@ TEST(DacMake, EveryStandardOfTheTable)
 
 // ---- Recognition ----
 
+// NaCl's 111th pair: an fcc metal at a = 5.2977 sits on every NaCl place, its 311 beside a
+// sample peak that hides it. Without NaCl it is refused as that fcc lattice; with NaCl, the
+// search's next lattice is NaCl's own.
+TEST(DacRecognition, AnFccMetalOnRockSaltPlacesIsNoRockSalt)
+{
+    hv::pattern::Options o;
+    o.standard = &Named("NaCl");
+    for (const bool positive : {false, true}) {
+        const dacsynth::Made m = MakeOne("NaCl", 111, positive);
+        o.tCelsius = static_cast<float>(m.truth.tCelsius);
+        const hv::Result r = hv::pattern::FitPattern(m.pattern, o).result;
+        if (positive) {
+            ASSERT_NE(r.status, hv::Status::Error) << r.message;
+            EXPECT_NEAR(r.a, m.truth.a, std::max(3 * r.sigmaA, 5e-4)) << r.message;
+        } else {
+            EXPECT_EQ(r.status, hv::Status::Error) << r.a << ": " << r.message;
+            EXPECT_NE(r.message.find("fcc lattice of a 5.297"), std::string::npos) << r.message;
+        }
+    }
+}
+
 struct Score {
     int positives = 0, recovered = 0, wrong = 0, wrongOk = 0, negatives = 0, falsePressure = 0;
     std::string failures;
