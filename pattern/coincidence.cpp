@@ -94,25 +94,16 @@ IntensityAgreement AgreementOf(const std::vector<Slot>& slots, const Work& w)
     IntensityAgreement out;
     if (!w.intensitiesKnown) return out;
     // The scale as a line in s^2 by least squares, its slope (-2 dB) held to kBSpread.
-    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0, topS2 = 0;
-    std::vector<double> logRatio;
+    std::vector<double> s2, logRatio;
     for (const Slot& s : slots) {
         if (!s.row.used || !(s.intensity > 0) || !(s.d > 0)) continue;
-        const double x = 0.25 / (s.d * s.d), y = std::log(ProfileArea(s.row.height, s.row.fwhm, s.row.eta) / s.intensity);
-        n += 1;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
-        topS2 = std::max(topS2, x);
-        logRatio.push_back(y);
+        s2.push_back(0.25 / (s.d * s.d));
+        logRatio.push_back(std::log(ProfileArea(s.row.height, s.row.fwhm, s.row.eta) / s.intensity));
     }
     if (logRatio.size() < 2) return out;
-    const double spread = sxx - sx * sx / n;
-    const double slope = logRatio.size() >= 3 && spread > 1e-12
-                             ? std::clamp((sxy - sx * sy / n) / spread, -2 * kBSpread, 2 * kBSpread)
-                             : 0.0;
-    const double offset = (sy - slope * sx) / n;
+    const double topS2 = *std::max_element(s2.begin(), s2.end());
+    const LogLine line = FitLogLine(s2, logRatio, -2 * kBSpread, 2 * kBSpread);
+    const double slope = line.slope, offset = line.offset;
     const auto scaleAt = [&](double d) { return offset + slope * 0.25 / (d * d); };
     for (const Slot& s : slots) {
         if (!(s.intensity > 0) || !(s.d > 0)) continue;
