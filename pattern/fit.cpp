@@ -143,7 +143,7 @@ double ScatterOf(const std::vector<PeakRow>& rows)
     int n = 0;
     for (const PeakRow& r : rows) {
         if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
-        const double sa = r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n));
+        const double sa = SigmaOfAI(r);
         sw += 1 / (sa * sa);
         swa += r.aI / (sa * sa);
         ++n;
@@ -153,7 +153,7 @@ double ScatterOf(const std::vector<PeakRow>& rows)
     double chi = 0;
     for (const PeakRow& r : rows) {
         if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
-        const double sa = r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n));
+        const double sa = SigmaOfAI(r);
         chi += (r.aI - mean) * (r.aI - mean) / (sa * sa);
     }
     return std::sqrt(chi / (n - 1));
@@ -177,7 +177,7 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
             const double mid = Median(a);
             for (const Slot& s : slots) {
                 if (!s.row.used) continue;
-                r.push_back(std::fabs(s.row.aI - mid) / (s.row.sigmaD * std::sqrt(static_cast<double>(s.row.reflection.n))));
+                r.push_back(std::fabs(s.row.aI - mid) / SigmaOfAI(s.row));
             }
             scatter = std::max(1.0, 1.4826 * Median(r));
         }
@@ -190,14 +190,14 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         if (used.size() < 3) break;
         double sw = 0, swa = 0;
         for (const Slot* s : used) {
-            const double sa = s->row.sigmaD * std::sqrt(static_cast<double>(s->row.reflection.n));
+            const double sa = SigmaOfAI(s->row);
             sw += 1 / (sa * sa);
             swa += s->row.aI / (sa * sa);
         }
         Slot* worst = nullptr;
         double worstZ = kOutlierSigma * scatter, worstMean = 0;
         for (Slot* s : used) {
-            const double sa = s->row.sigmaD * std::sqrt(static_cast<double>(s->row.reflection.n));
+            const double sa = SigmaOfAI(s->row);
             const double wi = 1 / (sa * sa);
             const double restW = sw - wi;
             if (!(restW > 0)) continue;

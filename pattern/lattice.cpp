@@ -31,7 +31,7 @@ Trend TrendOf(const std::vector<PeakRow>& rows, const Work& w)
     double sumA = 0;
     for (const PeakRow& r : rows) {
         if (!r.used) continue;
-        const double sa = r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n));
+        const double sa = SigmaOfAI(r);
         v.push_back(RelativeSlope(w, r.position));
         y.push_back(r.aI);
         wt.push_back(1 / (sa * sa));

@@ -8,6 +8,7 @@
 #include "pattern/pattern.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -342,6 +343,9 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
              const IntensityAgreement& agreement, bool guided);
 
 // ---- The lattice of the fitted reflections ----
+
+// The uncertainty of a cubic row's a_i = d sqrt(h^2+k^2+l^2).
+inline double SigmaOfAI(const PeakRow& r) { return r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n)); }
 
 // The numbers of every fitted row at the zero offset (its spacing, and a_i for cubic rows);
 // the active ones with a spacing and its uncertainty are used, the others say why not.
