@@ -192,6 +192,20 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
     return c;
 }
 
+Chances ChancesOf(const std::vector<Candidate>& cands, double dMin, double dMax, const SearchRange& range, int inRange,
+                  const Outcome& o, int matched, int searches, double intensityLuck)
+{
+    const double logDMin = std::log(dMin), logDMax = std::log(dMax), logALo = std::log(range.aLo),
+                 logAHi = std::log(range.aHi);
+    Chances c;
+    c.luck = CoincidenceOf(cands, logDMin, logDMax, logALo, logAHi, inRange, o.peaks, o.result.sigmaA / o.result.a, searches);
+    c.luck.chance *= intensityLuck;
+    c.search = MatchChance(cands, logDMin, logDMax, logALo, logAHi, inRange, matched, searches);
+    return c;
+}
+
+bool Guided(const Options& options) { return std::isfinite(options.pressureGuess) || !options.reflections.empty(); }
+
 double IntensityLuck(const std::vector<Slot>& slots, const std::vector<Candidate>& cands, const Work& w)
 {
     if (!w.intensitiesKnown) return 1;

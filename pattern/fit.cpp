@@ -485,13 +485,9 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             const double d = Spacing(aSearch, f.n);
             if (d >= dMin && d <= dMax && !w.Blind(PositionOf(o.unit, d, w.geometry) + lattice.zero)) ++inRange;
         }
-        Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                               std::log(range.search.aHi), inRange, o.peaks, o.result.sigmaA / o.result.a,
-                                               searches);
-        luck.chance *= intensityLuck;  // places and intensities both by luck
-        const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.search.aLo),
-                                               std::log(range.search.aHi), inRange, lattice.matched, searches);
-        const bool guided = std::isfinite(options.pressureGuess) || !options.reflections.empty();
+        const auto [luck, search] = ChancesOf(cands, dMin, dMax, range.search, inRange, o, lattice.matched, searches,
+                                              intensityLuck);
+        const bool guided = Guided(options);
         if (Refused(o, standard.name, luck, search, agreement, guided)) {
             refused = true;
             return o;

@@ -337,12 +337,8 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     if (o.result.status == Status::Error) return o;
     // Every axial ratio of the grid was a search of its own.
     const int searches = steps + 1;
-    Coincidence luck = CoincidenceOf(cands, std::log(dMin), std::log(dMax), std::log(range.aLo), std::log(range.aHi),
-                                           inRange, o.peaks, o.result.sigmaA / o.result.a, searches);
-    luck.chance *= intensityLuck;  // places and intensities both by luck
-    const Coincidence search = MatchChance(cands, std::log(dMin), std::log(dMax), std::log(range.aLo),
-                                           std::log(range.aHi), inRange, found.lattice.matched, searches);
-    if (Refused(o, name, luck, search, agreement, std::isfinite(options.pressureGuess) || !options.reflections.empty())) {
+    const auto [luck, search] = ChancesOf(cands, dMin, dMax, range, inRange, o, found.lattice.matched, searches, intensityLuck);
+    if (Refused(o, name, luck, search, agreement, Guided(options))) {
         return o;
     }
     if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);

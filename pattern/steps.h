@@ -333,6 +333,18 @@ void Refuse(Outcome& o, std::string message);
 // Other phases' peaks: more than twice the peaks the search matched, and three more.
 bool Crowded(const Coincidence& search);
 
+// Both chances of a fitted lattice in the searched range [range.aLo, range.aHi] of a pattern
+// of spacings dMin to dMax: its used rows' (luck, times intensityLuck: places and intensities
+// both by luck) and the search's matches (search).
+struct Chances {
+    Coincidence luck, search;
+};
+Chances ChancesOf(const std::vector<Candidate>& cands, double dMin, double dMax, const SearchRange& range, int inRange,
+                  const Outcome& o, int matched, int searches, double intensityLuck);
+
+// What the user knows narrows the choice: a pressure guess, or listed reflections.
+bool Guided(const Options& options);
+
 // The whole pattern's verdict on a fitted result: refused (o an error, true) when its
 // matches could be luck (kCoincidenceRefused or more), or its intensities are not the
 // structure's (chance below kIntensityRefused) among other phases' peaks (a warning in an
