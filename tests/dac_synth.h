@@ -5,15 +5,18 @@
 //
 // Written from the physics and independent of the pattern library: its own reflection
 // lists (every hkl of the cell, grouped by spacing, so multiplicities and absences follow
-// from the structure factor), its own crude form factors f(s) = Z exp(-b s^2), its own
-// profile and noise. Only the lattice parameter at a pressure comes from the core's model
-// (hv::SpacingsAt), because that is the truth a recovered pressure must agree with.
+// from the structure factor, summed atom by atom), its own profile and noise. Two facts come
+// from the core: the lattice parameter at a pressure (hv::SpacingsAt), because that is the
+// truth a recovered pressure must agree with, and the published form factors' coefficients
+// (hv::FindFormFactor), because real crystals scatter with them; the generator evaluates
+// them itself.
 //
 // Every random number comes from std::mt19937_64 through this file's own uniform, normal
 // (Box-Muller) and Poisson draws, so a seed gives the same pattern on every platform.
 #pragma once
 
 #include "core/crystal.h"
+#include "core/form_factors.h"
 #include "core/standards.h"
 #include "pattern/pattern.h"
 
@@ -44,9 +47,13 @@ private:
 
 // A scatterer: its electron count and how fast its form factor falls, f(s) = z exp(-b s^2)
 // with s = sin(theta) / lambda = 1 / (2 d).
+// An atom's or ion's X-ray form factor: the published four Gaussians where the species is
+// a real one, else z electrons falling as exp(-b s^2) (the made-up atoms of mimic lattices).
 struct Scatterer {
     double z = 0;
     double b = 0;  // angstrom^2
+    const hv::FormFactor* published = nullptr;
+    double At(double s2) const;  // f at s^2 = (sin(theta)/lambda)^2
 };
 
 struct Atom {
