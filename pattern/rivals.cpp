@@ -2,8 +2,9 @@
 // only its even reflections, which are a bcc lattice's of a/sqrt2; a CsCl-type pattern is a
 // bcc lattice's of a sqrt2. When the used reflections sit on such a lattice's places, with
 // heights its own pattern explains within texture's factors (for a compound, nearly as well
-// as the standard's structure does), and no strong reflection of it is missing from the
-// pattern, the peaks cannot say which phase made them.
+// as the standard's structure does, and with no faint peak on the standard's own places that
+// the rival lacks), and no strong reflection of it is missing from the pattern, the peaks
+// cannot say which phase made them.
 #include "pattern/steps.h"
 
 #include "core/crystal.h"
@@ -44,8 +45,8 @@ bool OneSpecies(const Standard& standard)
 
 }  // namespace
 
-SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
-                         const Work& w, double a)
+SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Slot>& slots,
+                         const std::vector<Candidate>& cands, const Work& w, double a)
 {
     SharedLattice out;
     if (!w.intensitiesKnown || standard.lattice == hv::Lattice::Hexagonal || !(a > 0)) return out;
@@ -93,8 +94,33 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& r
             // Heights that a compound's structure explains better than the rival's plain lattice
             // tell the two apart. A metal is a plain lattice itself, told from its rivals only by
             // multiplicities, which texture blurs.
-            const double own = FitLogLine(s2, ownArea, -2 * kBSpread, 2 * kBSpread).misfit;
-            if (!OneSpecies(standard) && other.misfit - own >= kRivalEvidence * kTextureSd * kTextureSd) continue;
+            const LogLine ownLine = FitLogLine(s2, ownArea, -2 * kBSpread, 2 * kBSpread);
+            const double own = ownLine.misfit;
+            // The standard's reflections too weak to use, where the rival has none: a peak
+            // there, of about the height the standard's scale gives it, speaks for the standard
+            // (rock salt's weak 111 beside a bcc lattice's places), its absence for the rival.
+            // As a log likelihood ratio of the fitted height against the two predictions, in
+            // texture variances like the heights' misfits; a peak stronger than the standard
+            // makes it may be another phase's and counts as no stronger than that. Such weak
+            // evidence is noisy (a crowd's peak beside the place, the noise itself), so with it
+            // the heights must tell the two apart kWeakEvidence times as surely.
+            double between = 0;
+            for (const Slot& sl : slots) {
+                const PeakRow& r = sl.row;
+                if (r.used || !(sl.weakSigma > 0) || !(r.expected > 0) || r.reflection.n <= 0 || !(sl.d > 0)) continue;
+                const int scaled = r.reflection.n * q.num;
+                if (scaled % q.den == 0 && FamilyOf(families, scaled / q.den)) continue;
+                const double expectedHeight = std::exp(ownLine.offset + ownLine.slope * 0.25 / (sl.d * sl.d)) * r.expected /
+                                              ProfileArea(1, sl.fwhm, 0.5);
+                const double h = std::min(sl.weakHeight, expectedHeight);
+                between += (2 * h * expectedHeight - expectedHeight * expectedHeight) / (sl.weakSigma * sl.weakSigma) *
+                           kTextureSd * kTextureSd;
+            }
+            const double heights = OneSpecies(standard) ? 0 : other.misfit - own;
+            if (heights >= kRivalEvidence * kTextureSd * kTextureSd ||
+                heights + between >= kWeakEvidence * kRivalEvidence * kTextureSd * kTextureSd) {
+                continue;
+            }
             // The rival's reflections in range that its scale makes clear (their area over the
             // used peaks' area per height, against the noise) must have a peak of about the area
             // it predicts; its fall is known only between the used reflections, not beyond them.

@@ -419,6 +419,10 @@ constexpr double kTextureFactor = 4;
 // generated cell patterns a stricter one refuses more true ones and no more false ones).
 constexpr double kRivalFall = 6;
 constexpr double kRivalEvidence = 2;
+// With the standard's reflections too weak to use counted as evidence too (a likelihood
+// ratio of e^3; at e, noise on those places let 10 more KCl-B2 coincidences through in 1,200
+// generated patterns).
+constexpr double kWeakEvidence = 3;
 
 struct SharedLattice {
     bool shared = false;
@@ -430,10 +434,11 @@ struct SharedLattice {
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
 // heights it explains within texture's factor and, for a compound, nearly as well as the
-// standard's structure does, and shows every reflection that its scale makes clear among the
+// standard's structure does (counting the standard's faint peaks where the rival has no
+// reflection, from slots), and shows every reflection that its scale makes clear among the
 // candidates (all but one where two or more of them are there): then the peaks cannot tell
 // the standard from that lattice.
-SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Candidate>& cands,
-                         const Work& w, double a);
+SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Slot>& slots,
+                         const std::vector<Candidate>& cands, const Work& w, double a);
 
 }  // namespace hv::pattern::detail
