@@ -76,8 +76,11 @@ void FitSlots(const Work& w, std::vector<Slot>& slots, const std::vector<Start>&
         }
         const double left = slots[first].predicted - slots[first].half;
         const double right = slots[last - 1].predicted + slots[last - 1].half;
-        const std::size_t iLo = static_cast<std::size_t>(std::lower_bound(w.x.begin(), w.x.end(), left) - w.x.begin());
-        const std::size_t iHi = static_cast<std::size_t>(std::upper_bound(w.x.begin(), w.x.end(), right) - w.x.begin());
+        std::size_t iLo = static_cast<std::size_t>(std::lower_bound(w.x.begin(), w.x.end(), left) - w.x.begin());
+        std::size_t iHi = static_cast<std::size_t>(std::upper_bound(w.x.begin(), w.x.end(), right) - w.x.begin());
+        // A detector gap at the window's end is no data: its zeros would drag the background.
+        while (iLo < iHi && w.blind[iLo]) ++iLo;
+        while (iHi > iLo && w.blind[iHi - 1]) --iHi;
 
         // Other phases' peaks inside the window, clear of every reflection's place, are fitted
         // along: a neighbour's tail left out would pull a reflection's position and height.

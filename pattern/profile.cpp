@@ -109,7 +109,7 @@ std::vector<QuickHeight> QuickHeights(const Work& w, std::size_t lo, std::size_t
     Eigen::VectorXd b(m);
     for (int i = 0; i < m; ++i) {
         const std::size_t at = lo + static_cast<std::size_t>(i);
-        const double inv = 1 / std::sqrt(w.var[at]);
+        const double inv = w.blind[at] ? 0 : 1 / std::sqrt(w.var[at]);  // a gap is no data
         a(i, 0) = inv;
         a(i, 1) = inv * (w.x[at] - centre);
         for (int j = 0; j < k; ++j) {
@@ -122,7 +122,9 @@ std::vector<QuickHeight> QuickHeights(const Work& w, std::size_t lo, std::size_t
     const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(a);
     if (qr.rank() < k + 2) return out;
     const Eigen::VectorXd h = qr.solve(b);
-    const double chi2 = (a * h - b).squaredNorm() / (m - k - 2);
+    const long seen = std::count(w.blind.begin() + static_cast<std::ptrdiff_t>(lo), w.blind.begin() + static_cast<std::ptrdiff_t>(hi), 0);
+    if (seen < k + 4) return out;
+    const double chi2 = (a * h - b).squaredNorm() / static_cast<double>(seen - k - 2);
     const Eigen::MatrixXd cov = (a.transpose() * a).inverse() * std::max(1.0, chi2);
     for (int j = 0; j < k; ++j) {
         out[static_cast<std::size_t>(j)].height = h[2 + j];
@@ -139,7 +141,13 @@ ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::
     const int np = 2 + 4 * k;
     if (m < np + 3) return out;
     std::vector<double> inv(static_cast<std::size_t>(m));
-    for (int i = 0; i < m; ++i) inv[static_cast<std::size_t>(i)] = 1 / std::sqrt(w.var[lo + static_cast<std::size_t>(i)]);
+    int seen = 0;  // points with data: a gap inside the window weighs nothing
+    for (int i = 0; i < m; ++i) {
+        const std::size_t at = lo + static_cast<std::size_t>(i);
+        inv[static_cast<std::size_t>(i)] = w.blind[at] ? 0 : 1 / std::sqrt(w.var[at]);
+        seen += !w.blind[at];
+    }
+    if (seen < np + 3) return out;
     out.centre = 0.5 * (w.x[lo] + w.x[hi - 1]);
     // The background first guessed through the means of the window's two ends.
     const std::size_t edge = std::max<std::size_t>(1, static_cast<std::size_t>(m) / 10);
@@ -187,7 +195,7 @@ ClusterFit FitCluster(const Work& w, std::size_t lo, std::size_t hi, const std::
     ProfileFunctor final(w.x.data() + lo, w.y.data() + lo, inv.data(), m, k, out.centre, &spare);
     final.df(p, jac);
     final(p, res);
-    const double chi2 = res.squaredNorm() / (m - np);
+    const double chi2 = res.squaredNorm() / (seen - np);
     const Eigen::MatrixXd jtj = jac.transpose() * jac;
     const Eigen::MatrixXd cov = jtj.completeOrthogonalDecomposition().pseudoInverse() * std::max(1.0, chi2);
     out.ok = std::isfinite(chi2);

@@ -136,6 +136,46 @@ TEST(PatternRecognition, SpikesBesideRingsHideNothing)
     EXPECT_EQ(o.strongFound, 3) << o.result.message;
 }
 
+// A detector gap (a run of exact zeros) ending a width and a half before each strong ring:
+// the rings are fitted on the data beside them, not on the zeros, which drag the background
+// down, widen the peak and make its position 16 times less sure.
+TEST(PatternRecognition, RingsAtADetectorGapsEdge)
+{
+    synth::Recipe r;
+    r.a = 5.64;
+    r.seed = 19;
+    synth::Generated g = synth::Make(r);
+    int gaps = 0;
+    for (const synth::Reflection& ref : g.reflections) {
+        if (ref.n % 2 || ref.n > 12) continue;
+        const double edge = ref.twoTheta - 1.5 * ref.fwhm;
+        const auto end = static_cast<std::size_t>(std::lower_bound(g.twoTheta.begin(), g.twoTheta.end(), edge) - g.twoTheta.begin());
+        for (std::size_t i = end >= 30 ? end - 30 : 0; i < end; ++i) g.counts[i] = 0;
+        ++gaps;
+    }
+    ASSERT_EQ(gaps, 3);
+    const Outcome o = FitPattern(Of(g), For("NaCl"));
+    ASSERT_NE(o.result.status, Status::Error) << o.result.message;
+    EXPECT_NEAR(o.result.a, 5.64, std::max(5e-4, 3 * o.result.sigmaA)) << o.result.message;
+    EXPECT_EQ(o.strongFound, 3) << o.result.message;
+    // Their positions as sure as those of 400 and 420, far from any gap, and right within that.
+    double farthest = 0;
+    for (const hv::pattern::PeakRow& row : o.peaks) {
+        if (row.reflection.n == 16 || row.reflection.n == 20) farthest = std::max(farthest, row.sigmaPosition);
+    }
+    ASSERT_GT(farthest, 0);
+    for (const hv::pattern::PeakRow& row : o.peaks) {
+        if (row.reflection.n % 2 || row.reflection.n > 12) continue;
+        EXPECT_TRUE(row.used) << row.reflection.n << ": " << row.note;
+        EXPECT_LT(row.sigmaPosition, 2 * farthest) << row.reflection.n;
+        for (const synth::Reflection& ref : g.reflections) {
+            if (ref.n == row.reflection.n) {
+                EXPECT_NEAR(row.position, ref.twoTheta, 3 * row.sigmaPosition) << ref.n;
+            }
+        }
+    }
+}
+
 // A constant 2-theta error of +0.15 degrees: no ok pressure without the zero refined; with
 // it, the lattice and the offset come back within their sigma.
 TEST(PatternRecognition, ZeroShift)
