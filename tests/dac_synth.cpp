@@ -419,6 +419,7 @@ Made Make(const Recipe& r)
         }
     }
     if (!r.positive) lines.clear();
+    const std::vector<Drawn> ownDrawn = lines;
 
     const std::string_view kind = standard.structure->name;
     // The crowd: pressure medium, gasket, sample, and sometimes a lattice with the
@@ -529,6 +530,16 @@ Made Make(const Recipe& r)
         zero(points - n, n);
     }
     for (int k = rnd.Int(0, 2); k > 0; --k) zero(rnd.Int(0, points - 31), rnd.Int(5, 30));
+
+    for (const Drawn& d : ownDrawn) {
+        const int centre = static_cast<int>(std::lround((d.twoTheta - from) / step));
+        if (centre < 0 || centre >= points || pat.intensity[static_cast<std::size_t>(centre)] == 0) continue;
+        if (d.height < 5 * std::sqrt(bg.At(d.twoTheta))) continue;
+        const bool apart = std::none_of(others.begin(), others.end(), [&](const Drawn& o) {
+            return std::fabs(o.twoTheta - d.twoTheta) < 2 * std::max(o.fwhm, d.fwhm) && o.height > d.height / 4;
+        });
+        truth.clearLines += apart;
+    }
 
     pat.unit = hv::XUnit::TwoThetaDeg;
     pat.wavelength = lambda;
