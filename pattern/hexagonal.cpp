@@ -22,6 +22,17 @@
 
 namespace hv::pattern::detail {
 
+double PredictionVariance(const CellFit& f, const Hkl& m, double d)
+{
+    const double ga = 4.0 / 3 * (m.h * m.h + m.h * m.k + m.k * m.k) * d * d * d / (f.a * f.a * f.a);
+    const double gc = static_cast<double>(m.l * m.l) * d * d * d / (f.c * f.c * f.c);
+    const double v = ga * ga * f.sigmaA * f.sigmaA + gc * gc * f.sigmaC * f.sigmaC + 2 * ga * gc * f.covAC;
+    // The internal estimate: the scatter that widens the cell's covariance may be the very
+    // outlier's companion, which would hide it.
+    const double scale = std::isfinite(f.reducedChi2) ? std::max(1.0, f.reducedChi2) : 1.0;
+    return std::isfinite(v) && v > 0 ? v / scale : 0;
+}
+
 namespace {
 
 // The axial ratios searched. Rhenium's c/a moves by a few thousandths over 100 GPa; the grid
@@ -52,7 +63,8 @@ CellFit CellOf(const std::vector<const Slot*>& used)
     return RefineCell(CrystalSystem::Hexagonal, peaks);
 }
 
-// Leave-one-out outliers of d, worst first, judged against the cell of the others; where
+// Leave-one-out outliers of d, worst first, judged against the cell of the others within both
+// uncertainties (a precise reflection is not the outlier because the others' cell is loose); where
 // five or more reflections all scatter beyond their sigma, the threshold stretches by that
 // common scatter (measured robustly), so that only the odd one goes.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
@@ -87,7 +99,8 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
             const CellFit f = CellOf(rest);
             if (!f.ok) continue;
             const double dc = Spacing(CrystalSystem::Hexagonal, f.a, f.c, s->row.reflection.hkl);
-            const double z = std::fabs(s->row.d - dc) / s->row.sigmaD;
+            const double spread = s->row.sigmaD * s->row.sigmaD + PredictionVariance(f, s->row.reflection.hkl, dc);
+            const double z = std::fabs(s->row.d - dc) / std::sqrt(spread);
             if (z > worstZ) {
                 worstZ = z;
                 worst = s;

@@ -5,6 +5,7 @@
 // (fit.cpp). Internal to the pattern library.
 #pragma once
 
+#include "core/cell.h"
 #include "pattern/pattern.h"
 
 #include <array>
@@ -431,6 +432,11 @@ struct SharedLattice {
     int extra = 0;     // clear peaks it explains that the standard does not
     bool heightsBetter = false;  // it explains the used peaks' heights better than the standard
 };
+
+// The variance of the spacing d that a hexagonal cell predicts for hkl, from the cell's
+// covariance without the scaling by its scatter: d^3 (A / a^3, l^2 / c^3) for 1/d^2 = A / a^2
+// + l^2 / c^2, A = 4/3 (h^2 + hk + k^2); 0 where the cell gives none.
+double PredictionVariance(const CellFit& f, const Hkl& hkl, double d);
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
 // heights it explains within texture's factor and, for a compound, nearly as well as the

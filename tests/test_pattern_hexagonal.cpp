@@ -178,6 +178,38 @@ TEST(HexagonalFamilies, RingsOfEqualIndexShareAPeak)
 
 // Generated hcp patterns at V/V0 0.75 to 1 and c/a 1.595 to 1.615: a and c within their
 // sigmas, the pulls of V, a and c spread as the uncertainties say, and sane rows.
+// The spacing a cell predicts, and how sure: d of 100 is a sqrt3 / 2, of 002 c / 2, so their
+// sigmas are sigma_a sqrt3 / 2 and sigma_c / 2; 101 takes both (d^3 (4/3 / a^3, 1 / c^3)) with
+// their covariance. A cell widened by its scatter (reduced chi-square 4) counts unwidened.
+TEST(PatternHexagonal, TheCellsPredictionVariance)
+{
+    struct Case {
+        hv::Hkl hkl;
+        double sigmaA, sigmaC, covAC, chi2, expected;
+    };
+    const double a = 3, c = 5;
+    const double d101 = 1 / std::sqrt(4.0 / 3 / (a * a) + 1 / (c * c));
+    const double ga = 4.0 / 3 * std::pow(d101 / a, 3), gc = std::pow(d101 / c, 3);
+    const Case cases[] = {
+        {{1, 0, 0}, 1e-3, 0, 0, 1, 0.75e-6},
+        {{0, 0, 2}, 0, 2e-3, 0, 1, 1e-6},
+        {{0, 0, 2}, 0, 2e-3, 0, 4, 0.25e-6},
+        {{1, 0, 1}, 1e-3, 2e-3, 1e-6, 1, ga * ga * 1e-6 + gc * gc * 4e-6 + 2 * ga * gc * 1e-6},
+    };
+    for (const Case& k : cases) {
+        hv::CellFit f;
+        f.a = a;
+        f.c = c;
+        f.sigmaA = k.sigmaA;
+        f.sigmaC = k.sigmaC;
+        f.covAC = k.covAC;
+        f.reducedChi2 = k.chi2;
+        const double d = hv::Spacing(hv::CrystalSystem::Hexagonal, a, c, k.hkl);
+        EXPECT_NEAR(hv::pattern::detail::PredictionVariance(f, k.hkl, d), k.expected, 1e-12 * k.expected)
+            << hv::HklText(k.hkl) << " " << k.chi2;
+    }
+}
+
 TEST(PatternHexagonal, RecoversACAndVolumeWithinTheirSigmas)
 {
     std::mt19937_64 rng(20261209);
