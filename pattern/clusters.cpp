@@ -45,9 +45,9 @@ void OnePeakOneReflection(std::vector<Slot>& slots)
     }
 }
 
-std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o)
+std::vector<Peak> GatherRows(const std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o)
 {
-    for (Slot& s : slots) o.peaks.push_back(std::move(s.row));
+    for (const Slot& s : slots) o.peaks.push_back(s.row);
     for (PeakRow& r : outside) o.peaks.push_back(std::move(r));
     std::vector<Peak> used;
     for (const PeakRow& r : o.peaks) {

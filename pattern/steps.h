@@ -273,8 +273,9 @@ void PlaceSlot(const Work& w, const Reflection& r, double x, double d, double in
 // Two reflections fitted onto one data peak: neither is measured, and each row says so.
 void OnePeakOneReflection(std::vector<Slot>& slots);
 
-// The slots' rows, then outside's, moved into o.peaks; the used ones as peaks for the core's Fit.
-std::vector<Peak> GatherRows(std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o);
+// The slots' rows (copied: the whole pattern's tests still read the slots), then outside's
+// (moved), into o.peaks; the used ones as peaks for the core's Fit.
+std::vector<Peak> GatherRows(const std::vector<Slot>& slots, std::vector<PeakRow>& outside, Outcome& o);
 
 // The candidates as starts, for FitSlots to fit along where they are clear of every
 // predicted place (other phases' peaks).
