@@ -166,7 +166,8 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
 }
 
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
-                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches)
+                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
+                          double scatter)
 {
     Coincidence c;
     c.peaks = static_cast<int>(cands.size());
@@ -174,7 +175,7 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
     std::vector<double> windows;
     for (const PeakRow& r : rows) {
         if (!r.used) continue;
-        const double rel = r.sigmaD / r.d;
+        const double rel = scatter * r.sigmaD / r.d;
         windows.push_back(kOutlierSigma * std::sqrt(rel * rel + relSigmaA * relSigmaA));
     }
     c.matched = static_cast<int>(windows.size());
@@ -192,13 +193,39 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
     return c;
 }
 
+double ScatterOf(const std::vector<PeakRow>& rows)
+{
+    double sw = 0, swa = 0;
+    int n = 0;
+    for (const PeakRow& r : rows) {
+        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
+        const double sa = SigmaOfAI(r);
+        sw += 1 / (sa * sa);
+        swa += r.aI / (sa * sa);
+        ++n;
+    }
+    if (n < 3) return kNone;
+    const double mean = swa / sw;
+    double chi = 0;
+    for (const PeakRow& r : rows) {
+        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
+        const double sa = SigmaOfAI(r);
+        chi += (r.aI - mean) * (r.aI - mean) / (sa * sa);
+    }
+    return std::sqrt(chi / (n - 1));
+}
+
 Chances ChancesOf(const std::vector<Candidate>& cands, double dMin, double dMax, const SearchRange& range, int inRange,
                   const Outcome& o, int matched, int searches, double intensityLuck)
 {
     const double logDMin = std::log(dMin), logDMax = std::log(dMax), logALo = std::log(range.aLo),
                  logAHi = std::log(range.aHi);
     Chances c;
-    c.luck = CoincidenceOf(cands, logDMin, logDMax, logALo, logAHi, inRange, o.peaks, o.result.sigmaA / o.result.a, searches);
+    // Reflections that scatter beyond their sigmas sit that much less closely than their
+    // sigmas say: their windows widen by the scatter.
+    const double scatter = ScatterOf(o.peaks);
+    c.luck = CoincidenceOf(cands, logDMin, logDMax, logALo, logAHi, inRange, o.peaks, o.result.sigmaA / o.result.a, searches,
+                           std::isfinite(scatter) ? std::max(1.0, scatter) : 1.0);
     c.luck.chance *= intensityLuck;
     c.search = MatchChance(cands, logDMin, logDMax, logALo, logAHi, inRange, matched, searches);
     return c;

@@ -135,30 +135,6 @@ Range RangeOf(const Standard& standard, const Options& options)
     return r;
 }
 
-// How many times their own uncertainties the used rows' a_i scatter about their weighted
-// mean (the square root of the reduced chi-square); NaN below three rows.
-double ScatterOf(const std::vector<PeakRow>& rows)
-{
-    double sw = 0, swa = 0;
-    int n = 0;
-    for (const PeakRow& r : rows) {
-        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
-        const double sa = SigmaOfAI(r);
-        sw += 1 / (sa * sa);
-        swa += r.aI / (sa * sa);
-        ++n;
-    }
-    if (n < 3) return kNone;
-    const double mean = swa / sw;
-    double chi = 0;
-    for (const PeakRow& r : rows) {
-        if (!r.used || !(r.sigmaD > 0) || r.reflection.n <= 0) continue;
-        const double sa = SigmaOfAI(r);
-        chi += (r.aI - mean) * (r.aI - mean) / (sa * sa);
-    }
-    return std::sqrt(chi / (n - 1));
-}
-
 // Leaves out the a_i outliers, worst first; their reflections, for the message.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {

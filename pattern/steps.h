@@ -199,9 +199,11 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
 // reflections in range as rows uses on candidate peaks, each as close as the used one sits:
 // within kOutlierSigma of its relative sigma of d and relSigmaA (sigma_a / a) of a peak, a
 // share of log d of twice that times the candidates per unit of log d (logDMin to logDMax);
-// lattices one median window apart in log a are independent tries.
+// lattices one median window apart in log a are independent tries. Each sigma of d counts
+// scatter times (rows that scatter beyond their sigmas).
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
-                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches);
+                          double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
+                          double scatter = 1);
 
 // ---- The profile fit ----
 
@@ -360,6 +362,10 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
 
 // The uncertainty of a cubic row's a_i = d sqrt(h^2+k^2+l^2).
 inline double SigmaOfAI(const PeakRow& r) { return r.sigmaD * std::sqrt(static_cast<double>(r.reflection.n)); }
+// How many times their own uncertainties the used rows' a_i scatter about their weighted
+// mean (the square root of the reduced chi-square); NaN below three rows (and for hexagonal
+// rows, which have no a_i).
+double ScatterOf(const std::vector<PeakRow>& rows);
 
 // The numbers of every fitted row at the zero offset (its spacing, and a_i for cubic rows);
 // the active ones with a spacing and its uncertainty are used, the others say why not.

@@ -137,6 +137,7 @@ TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
         double relA;
         int predicted, searches;
         double want;
+        double scatter = 1;
     };
     const double w = 3e-4, p = 2 * w * 30;  // a window of 3 x 1e-4, 0.018 of log d
     const double wa = 3 * std::sqrt(2e-8);  // with sigma_a / a 1e-4 as well
@@ -146,10 +147,12 @@ TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
         {"five zero offsets: five times the tries", {1e-4, 1e-4, 1e-4}, 0, 6, 5, 5 * 0.2 / w * tail(6, 3, p)},
         {"two of eight: luck", {1e-4, 1e-4}, 0, 8, 1, std::min(1.0, 0.2 / w * tail(8, 2, p))},
         {"six of six, sharp: none", {1e-5, 1e-5, 1e-5, 1e-5, 1e-5, 1e-5}, 0, 6, 1, 0.2 / 3e-5 * std::pow(1.8e-3, 6)},
+        // Rows scattering twice their sigmas sit as closely as rows of twice the sigma.
+        {"scattering twice their sigma", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / (2 * w) * tail(6, 3, 2 * p), 2},
     };
     for (const Case& c : cases) {
         std::vector<hv::pattern::detail::Candidate> cands(30);
-        const auto got = CoincidenceOf(cands, 0, 1, 1.0, 1.2, c.predicted, UsedRows(c.rel), c.relA, c.searches);
+        const auto got = CoincidenceOf(cands, 0, 1, 1.0, 1.2, c.predicted, UsedRows(c.rel), c.relA, c.searches, c.scatter);
         EXPECT_EQ(got.matched, static_cast<int>(c.rel.size())) << c.what;
         EXPECT_NEAR(got.chance, c.want, 1e-9 * c.want) << c.what;
     }
