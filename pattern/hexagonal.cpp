@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <string>
 #include <string_view>
@@ -63,10 +64,12 @@ CellFit CellOf(const std::vector<const Slot*>& used)
     return RefineCell(CrystalSystem::Hexagonal, peaks);
 }
 
-// Leave-one-out outliers of d, worst first, judged against the cell of the others within both
-// uncertainties (a precise reflection is not the outlier because the others' cell is loose); where
-// five or more reflections all scatter beyond their sigma, the threshold stretches by that
-// common scatter (measured robustly), so that only the odd one goes.
+// Leave-one-out outliers of d, worst first. The candidate is the reflection whose leaving
+// makes the others agree best: a precise reflection is not taken for the outlier because a
+// wrong neighbour pulls the cell. It goes when it lies more than kOutlierSigma from the
+// others' cell, within both uncertainties; where five or more reflections are used, that
+// stretches by the scatter the others still show (a profile the pseudo-Voigt misses makes
+// them all scatter a little), so that only the odd one goes.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {
     std::vector<std::string> leftOut;
@@ -77,36 +80,23 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         }
         // The rest must determine a cell with a degree of freedom left.
         if (used.size() < 4) break;
-        std::vector<const Slot*> all(used.begin(), used.end());
-        const CellFit whole = CellOf(all);
-        if (!whole.ok) break;
-        double scatter = 1;
-        if (used.size() >= 5) {
-            std::vector<double> r;
-            for (const Slot* s : used) {
-                const double dc = Spacing(CrystalSystem::Hexagonal, whole.a, whole.c, s->row.reflection.hkl);
-                r.push_back(std::fabs(s->row.d - dc) / s->row.sigmaD);
-            }
-            scatter = std::max(1.0, 1.4826 * Median(r));
-        }
         Slot* worst = nullptr;
-        double worstZ = kOutlierSigma * scatter;
+        double worstZ = 0, restChi = std::numeric_limits<double>::infinity();
         for (Slot* s : used) {
             std::vector<const Slot*> rest;
             for (const Slot* t : used) {
                 if (t != s) rest.push_back(t);
             }
             const CellFit f = CellOf(rest);
-            if (!f.ok) continue;
+            if (!f.ok || !std::isfinite(f.reducedChi2) || !(f.reducedChi2 < restChi)) continue;
             const double dc = Spacing(CrystalSystem::Hexagonal, f.a, f.c, s->row.reflection.hkl);
             const double spread = s->row.sigmaD * s->row.sigmaD + PredictionVariance(f, s->row.reflection.hkl, dc);
-            const double z = std::fabs(s->row.d - dc) / std::sqrt(spread);
-            if (z > worstZ) {
-                worstZ = z;
-                worst = s;
-            }
+            worst = s;
+            worstZ = std::fabs(s->row.d - dc) / std::sqrt(spread);
+            restChi = f.reducedChi2;
         }
-        if (!worst) break;
+        const double scatter = used.size() >= 5 ? std::sqrt(std::max(1.0, restChi)) : 1.0;
+        if (!worst || !(worstZ > kOutlierSigma * scatter)) break;
         worst->row.used = false;
         worst->active = false;
         worst->row.note = "outlier: d is " + Fixed(worstZ, 1) + " sigma from the cell of the others";
