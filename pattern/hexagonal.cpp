@@ -68,8 +68,8 @@ CellFit CellOf(const std::vector<const Slot*>& used)
 // makes the others agree best: a precise reflection is not taken for the outlier because a
 // wrong neighbour pulls the cell. It goes when it lies more than kOutlierSigma from the
 // others' cell, within both uncertainties; where five or more reflections are used, that
-// stretches by the scatter the others still show (a profile the pseudo-Voigt misses makes
-// them all scatter a little), so that only the odd one goes.
+// stretches by the others' common scatter about their cell, measured robustly (a profile the
+// pseudo-Voigt misses makes them all scatter a little), so that only the odd one goes.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {
     std::vector<std::string> leftOut;
@@ -81,6 +81,7 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         // The rest must determine a cell with a degree of freedom left.
         if (used.size() < 4) break;
         Slot* worst = nullptr;
+        CellFit restCell;
         double worstZ = 0, restChi = std::numeric_limits<double>::infinity();
         for (Slot* s : used) {
             std::vector<const Slot*> rest;
@@ -94,9 +95,22 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
             worst = s;
             worstZ = std::fabs(s->row.d - dc) / std::sqrt(spread);
             restChi = f.reducedChi2;
+            restCell = f;
         }
-        const double scatter = used.size() >= 5 ? std::sqrt(std::max(1.0, restChi)) : 1.0;
-        if (!worst || !(worstZ > kOutlierSigma * scatter)) break;
+        if (!worst) break;
+        // The others' common scatter about their cell, measured robustly: another wrong one
+        // among them does not stretch it.
+        double scatter = 1;
+        if (used.size() >= 5) {
+            std::vector<double> r;
+            for (const Slot* t : used) {
+                if (t == worst) continue;
+                const double dc = Spacing(CrystalSystem::Hexagonal, restCell.a, restCell.c, t->row.reflection.hkl);
+                r.push_back(std::fabs(t->row.d - dc) / t->row.sigmaD);
+            }
+            scatter = std::max(1.0, 1.4826 * Median(r));
+        }
+        if (!(worstZ > kOutlierSigma * scatter)) break;
         worst->row.used = false;
         worst->active = false;
         worst->row.note = "outlier: d is " + Fixed(worstZ, 1) + " sigma from the cell of the others";
