@@ -64,11 +64,54 @@ CellFit CellOf(const std::vector<const Slot*>& used)
     return RefineCell(CrystalSystem::Hexagonal, peaks);
 }
 
-// Leave-one-out outliers of d, worst first. The candidate is the reflection whose leaving
-// makes the others agree best: a precise reflection is not taken for the outlier because a
-// wrong neighbour pulls the cell. It goes when it lies more than kOutlierSigma from the
-// others' cell, within both uncertainties; where five or more reflections are used, that
-// stretches by the others' common scatter about their cell, measured robustly (a profile the
+// The cell that two of the used reflections fix exactly and that leaves the others' median
+// deviation (in their sigmas) least: least median of squares, which does not move while
+// fewer than half of the reflections are wrong, however precisely. scatter is that median
+// as a standard deviation, at least 1; ok false when no pair fixes a cell.
+struct RobustCell {
+    bool ok = false;
+    double a = 0, c = 0, scatter = 1;
+};
+
+RobustCell RobustCellOf(const std::vector<Slot*>& used)
+{
+    RobustCell best;
+    double bestMedian = std::numeric_limits<double>::infinity();
+    const auto ring = [](const Hkl& m) { return 4.0 / 3 * (m.h * m.h + m.h * m.k + m.k * m.k); };
+    std::vector<double> r;
+    for (std::size_t i = 0; i < used.size(); ++i) {
+        for (std::size_t j = i + 1; j < used.size(); ++j) {
+            // 1/d^2 = A u + l^2 v with u = 1/a^2, v = 1/c^2, solved for the pair.
+            const Hkl& p = used[i]->row.reflection.hkl;
+            const Hkl& q = used[j]->row.reflection.hkl;
+            const double yi = 1 / (used[i]->row.d * used[i]->row.d), yj = 1 / (used[j]->row.d * used[j]->row.d);
+            const double li = p.l * p.l, lj = q.l * q.l;
+            const double det = ring(p) * lj - ring(q) * li;
+            if (std::fabs(det) < 1e-9) continue;
+            const double u = (yi * lj - yj * li) / det, v = (ring(p) * yj - ring(q) * yi) / det;
+            if (!(u > 0) || !(v > 0)) continue;
+            const double a = 1 / std::sqrt(u), c = 1 / std::sqrt(v);
+            r.clear();
+            for (std::size_t k = 0; k < used.size(); ++k) {
+                if (k == i || k == j) continue;
+                const PeakRow& row = used[k]->row;
+                r.push_back(std::fabs(row.d - Spacing(CrystalSystem::Hexagonal, a, c, row.reflection.hkl)) / row.sigmaD);
+            }
+            const double median = Median(r);
+            if (median < bestMedian) {
+                bestMedian = median;
+                best = {true, a, c, std::max(1.0, 1.4826 * median)};
+            }
+        }
+    }
+    return best;
+}
+
+// Outliers of d, worst first. The candidate is the reflection farthest from the robust cell,
+// so that a wrong, precise reflection that pulls the least-squares cell cannot make the right
+// ones look wrong. It goes when it lies more than kOutlierSigma from that cell and from the
+// least-squares cell of the others (within both uncertainties); where five or more reflections
+// are used, both stretch by the common scatter about the robust cell (a profile the
 // pseudo-Voigt misses makes them all scatter a little), so that only the odd one goes.
 std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
 {
@@ -80,36 +123,29 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         }
         // The rest must determine a cell with a degree of freedom left.
         if (used.size() < 4) break;
+        const RobustCell robust = RobustCellOf(used);
+        if (!robust.ok) break;
         Slot* worst = nullptr;
-        CellFit restCell;
-        double worstZ = 0, restChi = std::numeric_limits<double>::infinity();
+        double farthest = 0;
         for (Slot* s : used) {
-            std::vector<const Slot*> rest;
-            for (const Slot* t : used) {
-                if (t != s) rest.push_back(t);
+            const double dr = Spacing(CrystalSystem::Hexagonal, robust.a, robust.c, s->row.reflection.hkl);
+            const double z = std::fabs(s->row.d - dr) / s->row.sigmaD;
+            if (z > farthest) {
+                farthest = z;
+                worst = s;
             }
-            const CellFit f = CellOf(rest);
-            if (!f.ok || !std::isfinite(f.reducedChi2) || !(f.reducedChi2 < restChi)) continue;
-            const double dc = Spacing(CrystalSystem::Hexagonal, f.a, f.c, s->row.reflection.hkl);
-            const double spread = s->row.sigmaD * s->row.sigmaD + PredictionVariance(f, s->row.reflection.hkl, dc);
-            worst = s;
-            worstZ = std::fabs(s->row.d - dc) / std::sqrt(spread);
-            restChi = f.reducedChi2;
-            restCell = f;
         }
-        if (!worst) break;
-        // The others' common scatter about their cell, measured robustly: another wrong one
-        // among them does not stretch it.
-        double scatter = 1;
-        if (used.size() >= 5) {
-            std::vector<double> r;
-            for (const Slot* t : used) {
-                if (t == worst) continue;
-                const double dc = Spacing(CrystalSystem::Hexagonal, restCell.a, restCell.c, t->row.reflection.hkl);
-                r.push_back(std::fabs(t->row.d - dc) / t->row.sigmaD);
-            }
-            scatter = std::max(1.0, 1.4826 * Median(r));
+        const double scatter = used.size() >= 5 ? robust.scatter : 1.0;
+        if (!worst || !(farthest > kOutlierSigma * scatter)) break;
+        std::vector<const Slot*> rest;
+        for (const Slot* t : used) {
+            if (t != worst) rest.push_back(t);
         }
+        const CellFit f = CellOf(rest);
+        if (!f.ok) break;
+        const double dc = Spacing(CrystalSystem::Hexagonal, f.a, f.c, worst->row.reflection.hkl);
+        const double spread = worst->row.sigmaD * worst->row.sigmaD + PredictionVariance(f, worst->row.reflection.hkl, dc);
+        const double worstZ = std::fabs(worst->row.d - dc) / std::sqrt(spread);
         if (!(worstZ > kOutlierSigma * scatter)) break;
         worst->row.used = false;
         worst->active = false;
