@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -258,10 +259,13 @@ TEST(PatternHexagonal, RecoversACAndVolumeWithinTheirSigmas)
     }
     ASSERT_EQ(failed, 0);
     EXPECT_GE(ok, kPatterns * 9 / 10);
+    // Pulls of unit spread and no bias, within three of their own sampling errors (1/sqrt(n)
+    // for the mean, 1/sqrt(2(n-1)) for the spread) and never tighter than a quarter and a
+    // fifth: 30 patterns in a debug build, 200 in release.
+    const double n = static_cast<double>(pv.size());
     for (const auto* p : {&pv, &pa, &pc}) {
-        EXPECT_GT(Sd(*p), 0.8);
-        EXPECT_LT(Sd(*p), 1.25);
-        EXPECT_LT(std::fabs(Mean(*p)), 0.25);
+        EXPECT_NEAR(Sd(*p), 1, std::max(0.2, 3 / std::sqrt(2 * (n - 1))));
+        EXPECT_LT(std::fabs(Mean(*p)), std::max(0.25, 3 / std::sqrt(n)));
     }
 }
 
