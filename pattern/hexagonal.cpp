@@ -25,7 +25,7 @@ namespace hv::pattern::detail {
 
 double PredictionVariance(const CellFit& f, const Hkl& m, double d)
 {
-    const double ga = 4.0 / 3 * (m.h * m.h + m.h * m.k + m.k * m.k) * d * d * d / (f.a * f.a * f.a);
+    const double ga = RingOf(m) * d * d * d / (f.a * f.a * f.a);
     const double gc = static_cast<double>(m.l * m.l) * d * d * d / (f.c * f.c * f.c);
     const double v = ga * ga * f.sigmaA * f.sigmaA + gc * gc * f.sigmaC * f.sigmaC + 2 * ga * gc * f.covAC;
     // The internal estimate: the scatter that widens the cell's covariance may be the very
@@ -77,7 +77,6 @@ RobustCell RobustCellOf(const std::vector<Slot*>& used)
 {
     RobustCell best;
     double bestMedian = std::numeric_limits<double>::infinity();
-    const auto ring = [](const Hkl& m) { return 4.0 / 3 * (m.h * m.h + m.h * m.k + m.k * m.k); };
     std::vector<double> r;
     for (std::size_t i = 0; i < used.size(); ++i) {
         for (std::size_t j = i + 1; j < used.size(); ++j) {
@@ -86,9 +85,9 @@ RobustCell RobustCellOf(const std::vector<Slot*>& used)
             const Hkl& q = used[j]->row.reflection.hkl;
             const double yi = 1 / (used[i]->row.d * used[i]->row.d), yj = 1 / (used[j]->row.d * used[j]->row.d);
             const double li = p.l * p.l, lj = q.l * q.l;
-            const double det = ring(p) * lj - ring(q) * li;
+            const double det = RingOf(p) * lj - RingOf(q) * li;
             if (std::fabs(det) < 1e-9) continue;
-            const double u = (yi * lj - yj * li) / det, v = (ring(p) * yj - ring(q) * yi) / det;
+            const double u = (yi * lj - yj * li) / det, v = (RingOf(p) * yj - RingOf(q) * yi) / det;
             if (!(u > 0) || !(v > 0)) continue;
             const double a = 1 / std::sqrt(u), c = 1 / std::sqrt(v);
             r.clear();

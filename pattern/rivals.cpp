@@ -45,13 +45,14 @@ bool OneSpecies(const Standard& standard)
 
 }  // namespace
 
-SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Slot>& slots,
-                         const std::vector<Candidate>& cands, const Work& w, double a)
+SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slots, const std::vector<Candidate>& cands,
+                         const Work& w, double a)
 {
     SharedLattice out;
     if (!w.intensitiesKnown || standard.lattice == hv::Lattice::Hexagonal || !(a > 0)) return out;
     std::vector<const PeakRow*> used;
-    for (const PeakRow& r : rows) {
+    for (const Slot& s : slots) {
+        const PeakRow& r = s.row;
         if (r.used && r.height > 0 && r.expected > 0 && r.reflection.n > 0) used.push_back(&r);
     }
     if (used.size() < 2) return out;

@@ -444,14 +444,16 @@ struct SharedLattice {
 // covariance without the scaling by its scatter: d^3 (A / a^3, l^2 / c^3) for 1/d^2 = A / a^2
 // + l^2 / c^2, A = 4/3 (h^2 + hk + k^2); 0 where the cell gives none.
 double PredictionVariance(const CellFit& f, const Hkl& hkl, double d);
+// A hexagonal reflection's ring term A = 4/3 (h^2 + hk + k^2) of 1/d^2 = A / a^2 + l^2 / c^2.
+inline double RingOf(const Hkl& m) { return 4.0 / 3 * (m.h * m.h + m.h * m.k + m.k * m.k); }
 
 // Whether an fcc or bcc lattice (of another a) puts a reflection on every used row, with
 // heights it explains within texture's factor and, for a compound, nearly as well as the
 // standard's structure does (counting the standard's faint peaks where the rival has no
-// reflection, from slots), and shows every reflection that its scale makes clear among the
+// reflection), and shows every reflection that its scale makes clear among the
 // candidates (all but one where two or more of them are there): then the peaks cannot tell
 // the standard from that lattice.
-SharedLattice SharedWith(const Standard& standard, const std::vector<PeakRow>& rows, const std::vector<Slot>& slots,
-                         const std::vector<Candidate>& cands, const Work& w, double a);
+SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slots, const std::vector<Candidate>& cands,
+                         const Work& w, double a);
 
 }  // namespace hv::pattern::detail
