@@ -471,6 +471,16 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         if (const SharedLattice rival = SharedWith(standard, slots, cands, w, o.result.a); rival.shared) {
             const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
                                      Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
+            // A lattice that also explains clear peaks where the standard has no reflection is
+            // another phase's pattern, whatever a guess says.
+            if (rival.foreign >= kForeignPeaks) {
+                Refuse(o, "no " + std::string(standard.name) + " pattern to trust: the used peaks are those of a " +
+                              rival.name + " lattice of a " + Fixed(rival.a, 4) + " angstrom, which also explains " +
+                              std::to_string(rival.foreign) + " clear peaks that " + std::string(standard.name) +
+                              " has no reflection at");
+                refused = true;
+                return o;
+            }
             // Among other phases' peaks that lattice may be one of them, and so it may where the
             // heights are not the standard's and that lattice explains them better; near a guess
             // it is a warning.

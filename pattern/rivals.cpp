@@ -59,6 +59,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slot
     const double dMin = std::min(w.d.front(), w.d.back()), dMax = std::max(w.d.front(), w.d.back());
     // Every rival reflection down to the smallest spacing, at the widest ratio.
     const int maxN = static_cast<int>(std::min(static_cast<double>(kMaxSquareSumPredicted), std::ceil(4 * a * a / (dMin * dMin))));
+    const std::vector<Family> ownFamilies = Families(standard, maxN);
     for (const hv::Lattice type : {hv::Lattice::RockSalt, hv::Lattice::BodyCentred}) {
         Standard rival{};
         rival.name = type == hv::Lattice::RockSalt ? "fcc" : "bcc";
@@ -127,7 +128,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slot
             // it predicts; its fall is known only between the used reflections, not beyond them.
             const double perHeight = Median(areaPerHeight);
             const auto [s2Lo, s2Hi] = std::minmax_element(s2.begin(), s2.end());
-            int missing = 0, extra = 0;
+            int missing = 0, extra = 0, foreign = 0;
             for (const Family& f : families) {
                 const double d = aRival / std::sqrt(static_cast<double>(f.n));
                 if (d < dMin || d > dMax) continue;
@@ -149,6 +150,8 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slot
                 // missing. (A peak on its place but too weak is missing.)
                 if (!seen && hidden) continue;
                 extra += seen;
+                const int scaledOwn = f.n * q.den;
+                foreign += seen && !(scaledOwn % q.num == 0 && FamilyOf(ownFamilies, scaledOwn / q.num));
                 if (!seen && ++missing > 1) break;
             }
             // One missing only where two or more others of its are there: another phase's
@@ -156,6 +159,7 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slot
             if (missing > 1 || (missing == 1 && extra < 2)) continue;
             out.shared = true;
             out.extra = extra;
+            out.foreign = foreign;
             out.heightsBetter = other.misfit < own;
             out.name = std::string(rival.name);
             out.a = aRival;

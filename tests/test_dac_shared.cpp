@@ -150,4 +150,36 @@ TEST(DacShared, AMetalIsNotItsOwnRival)
     EXPECT_EQ(out.result.message.find("lattice of a"), std::string::npos) << out.result.message;
 }
 
+// Au's fcc pattern holds a bcc lattice of a/sqrt2 (Au's 200, 220, 222, 400 are its 110, 200,
+// 211, 220), and Au's 111, 311 and 331 (to 26 degrees) stand where that lattice has nothing:
+// searched as Mo there,
+// even near a guess, the peaks are another phase's. Mo's own pattern near the same guess is Mo.
+TEST(DacShared, PeaksWhereTheStandardHasNoneMakeTheRivalsPattern)
+{
+    double aAu = 0;
+    const hv::pattern::Pattern au = Made("Au", 0, 1, 4, 26, aAu);
+    const hv::Standard* mo = hv::FindStandardAnyCase("Mo");
+    ASSERT_NE(mo, nullptr);
+    const double guess = hv::PressureOfLattice(*mo, 25, aAu / std::sqrt(2.0)).pGpa;
+    ASSERT_TRUE(guess > 20 && guess < 200) << guess;
+    double aMo = 0;
+    const hv::pattern::Pattern own = Made("Mo", guess, 1, 4, 26, aMo);
+    for (const bool isAu : {true, false}) {
+        hv::pattern::Options o;
+        o.standard = mo;
+        o.pressureGuess = guess + 1;
+        const hv::pattern::Outcome out = hv::pattern::FitPattern(isAu ? au : own, o);
+        SCOPED_TRACE(out.result.message);
+        if (isAu) {
+            EXPECT_EQ(out.result.status, hv::Status::Error);
+            EXPECT_FALSE(std::isfinite(out.result.pGpa));
+            EXPECT_NE(out.result.message.find("fcc lattice of a " + std::to_string(aAu).substr(0, 5)), std::string::npos);
+            EXPECT_NE(out.result.message.find("also explains 3 clear peaks"), std::string::npos);
+        } else {
+            EXPECT_EQ(out.result.status, hv::Status::Ok);
+            EXPECT_NEAR(out.result.a, aMo, 2e-4);
+        }
+    }
+}
+
 }  // namespace
