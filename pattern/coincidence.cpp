@@ -165,18 +165,30 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
     return c;
 }
 
+bool IsBlend(const PeakRow& r, double a)
+{
+    if (!(a > 0) || !(r.aI > 0) || !(r.sigmaPosition > 0) || !(r.fwhm > 0) || r.note.rfind("outlier", 0) != 0) return false;
+    // The fitted width as a share of d: d's slope in x is sigma_d / sigma_x.
+    const double width = r.sigmaD / r.sigmaPosition * r.fwhm / r.d;
+    return std::fabs(std::log(r.aI / a)) < kBlendShare * width;
+}
+
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
                           double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
-                          double scatter)
+                          double scatter, double a)
 {
     Coincidence c;
     c.peaks = static_cast<int>(cands.size());
     c.predicted = predicted;
     std::vector<double> windows;
     for (const PeakRow& r : rows) {
-        if (!r.used) continue;
         const double rel = scatter * r.sigmaD / r.d;
-        windows.push_back(kOutlierSigma * std::sqrt(rel * rel + relSigmaA * relSigmaA));
+        const double window = kOutlierSigma * std::sqrt(rel * rel + relSigmaA * relSigmaA);
+        if (r.used) {
+            windows.push_back(window);
+        } else if (IsBlend(r, a)) {
+            windows.push_back(std::fabs(std::log(r.aI / a)) + window);
+        }
     }
     c.matched = static_cast<int>(windows.size());
     const double span = logDMax - logDMin;
@@ -225,7 +237,7 @@ Chances ChancesOf(const std::vector<Candidate>& cands, double dMin, double dMax,
     // sigmas say: their windows widen by the scatter.
     const double scatter = ScatterOf(o.peaks);
     c.luck = CoincidenceOf(cands, logDMin, logDMax, logALo, logAHi, inRange, o.peaks, o.result.sigmaA / o.result.a, searches,
-                           std::isfinite(scatter) ? std::max(1.0, scatter) : 1.0);
+                           std::isfinite(scatter) ? std::max(1.0, scatter) : 1.0, o.result.a);
     c.luck.chance *= intensityLuck;
     c.search = MatchChance(cands, logDMin, logDMax, logALo, logAHi, inRange, matched, searches);
     return c;

@@ -200,10 +200,16 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
 // within kOutlierSigma of its relative sigma of d and relSigmaA (sigma_a / a) of a peak, a
 // share of log d of twice that times the candidates per unit of log d (logDMin to logDMax);
 // lattices one median window apart in log a are independent tries. Each sigma of d counts
-// scatter times (rows that scatter beyond their sigmas).
+// scatter times (rows that scatter beyond their sigmas). A cubic row left out as an outlier
+// but within kBlendShare of its width of lattice a's place (IsBlend) counts too, its window
+// its offset and its three sigma: a peak that sits that close is the lattice's, its top
+// pulled by another phase's line beneath it. Two lines of one height closer than half their
+// width merge into one peak, whose top lies halfway between, a quarter width from each.
+constexpr double kBlendShare = 0.25;
+bool IsBlend(const PeakRow& row, double a);
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
                           double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
-                          double scatter = 1);
+                          double scatter = 1, double a = kNone);
 
 // ---- The profile fit ----
 

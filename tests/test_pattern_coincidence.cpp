@@ -158,6 +158,52 @@ TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
     }
 }
 
+// A row left out as an outlier that sits within a quarter of its width of the lattice's
+// place (a blend with another phase's line) counts, its window its offset plus three sigma;
+// one further off, or at the edge of a narrow peak, is another phase's peak and does not.
+TEST(Coincidence, ABlendedReflectionCountsByItsOffset)
+{
+    const auto tail3of6 = [](double p) {
+        double sum = 0;
+        for (int j = 3; j <= 6; ++j) {
+            sum += std::tgamma(7.0) / (std::tgamma(j + 1.0) * std::tgamma(7.0 - j)) * std::pow(p, j) * std::pow(1 - p, 6 - j);
+        }
+        return sum;
+    };
+    const double a = 4, off = 5e-4;
+    struct Case {
+        const char* what;
+        double fwhm;  // in x, where d moves 0.2 per unit of x: the width in d is 0.2 fwhm / 2
+        const char* note;
+        int matched;
+    };
+    const Case cases[] = {
+        {"a quarter width is 2.5e-3: a blend", 0.1, "outlier: a_i is 5 sigma off", 3},
+        {"a quarter width is 1.25e-4: another peak", 0.005, "outlier: a_i is 5 sigma off", 2},
+        {"not significant: no peak to count", 0.1, "not significant: height 1 sigma", 2},
+    };
+    for (const Case& c : cases) {
+        std::vector<PeakRow> rows = UsedRows({1e-4, 1e-4});
+        PeakRow out;
+        out.d = 2;
+        out.sigmaD = 2e-4;
+        out.sigmaPosition = 1e-3;
+        out.fwhm = c.fwhm;
+        out.aI = a * std::exp(off);
+        out.note = c.note;
+        rows.push_back(out);
+        std::vector<hv::pattern::detail::Candidate> cands(30);
+        const auto got = CoincidenceOf(cands, 0, 1, 1.0, 1.2, 6, rows, 0, 1, 1, a);
+        EXPECT_EQ(got.matched, c.matched) << c.what;
+        if (c.matched == 3) {
+            // Windows 3e-4, 3e-4 and 8e-4 over 30 peaks per unit of log d; the median one
+            // spaces the tries in log a.
+            const double p = std::cbrt(0.018 * 0.018 * 0.048);
+            EXPECT_NEAR(got.chance, 0.2 / 3e-4 * tail3of6(p), 1e-9) << c.what;
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
