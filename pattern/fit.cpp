@@ -468,7 +468,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             refused = true;
             return o;
         }
-        if (const SharedLattice rival = SharedWith(standard, slots, cands, w, o.result.a); rival.shared) {
+        if (const SharedLattice rival = SharedWith(standard, families, slots, cands, w, o.result.a); rival.shared) {
             const std::string what = "the used peaks are also those of a " + rival.name + " lattice of a " +
                                      Fixed(rival.a, 4) + " angstrom, and their heights do not tell the two apart";
             // A lattice that also explains clear peaks where the standard has no reflection is

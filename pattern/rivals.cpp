@@ -45,8 +45,8 @@ bool OneSpecies(const Standard& standard)
 
 }  // namespace
 
-SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slots, const std::vector<Candidate>& cands,
-                         const Work& w, double a)
+SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ownFamilies, const std::vector<Slot>& slots,
+                         const std::vector<Candidate>& cands, const Work& w, double a)
 {
     SharedLattice out;
     if (!w.intensitiesKnown || standard.lattice == hv::Lattice::Hexagonal || !(a > 0)) return out;
@@ -59,7 +59,6 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Slot>& slot
     const double dMin = std::min(w.d.front(), w.d.back()), dMax = std::max(w.d.front(), w.d.back());
     // Every rival reflection down to the smallest spacing, at the widest ratio.
     const int maxN = static_cast<int>(std::min(static_cast<double>(kMaxSquareSumPredicted), std::ceil(4 * a * a / (dMin * dMin))));
-    const std::vector<Family> ownFamilies = Families(standard, maxN);
     for (const hv::Lattice type : {hv::Lattice::RockSalt, hv::Lattice::BodyCentred}) {
         Standard rival{};
         rival.name = type == hv::Lattice::RockSalt ? "fcc" : "bcc";
