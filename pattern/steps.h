@@ -211,6 +211,15 @@ Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, d
                           double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
                           double scatter = 1, double a = kNone);
 
+// The lattice parameters to search and, where a pressure range had to be narrowed, a note.
+struct Range {
+    std::string why;  // an error, or empty
+    SearchRange search;
+    std::string note;
+    std::string limit;  // where the phase cut the search short, for a failure's message
+};
+Range RangeOf(const Standard& standard, const Options& options);
+
 // ---- The profile fit ----
 
 struct PeakFit {

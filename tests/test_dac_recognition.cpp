@@ -426,6 +426,21 @@ TEST(DacRecognition, PreciseHexagonalReflectionsAreNoOutliers)
     EXPECT_GE(out.result.peaks, 6) << out.result.message;
 }
 
+// KCl at 0.9 GPa near a guess 1 GPa off: the lattice the search accepts there keeps none of
+// 200, 220 and 420 once its fit is done. Texture does not take every strong reflection away;
+// that lattice is not KCl's, and its a was 0.3 % off.
+TEST(DacRecognition, NoneOfTheStrongestUsedIsNoPattern)
+{
+    const dacsynth::Made m = MakeOne("KCl", 270, true);
+    hv::pattern::Options o;
+    o.standard = &Named("KCl");
+    o.tCelsius = static_cast<float>(m.truth.tCelsius);
+    o.pressureGuess = m.truth.pGpa + 1;
+    const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+    EXPECT_EQ(out.result.status, hv::Status::Error) << out.result.message;
+    EXPECT_NE(out.result.message.find("none of its strongest reflections"), std::string::npos) << out.result.message;
+}
+
 TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(30, 1); }
 
 // The goal: the same, and nine in ten found.
