@@ -167,7 +167,7 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
 
 bool IsBlend(const PeakRow& r, double a)
 {
-    if (!(a > 0) || !(r.aI > 0) || !(r.sigmaPosition > 0) || !(r.fwhm > 0) || r.note.rfind("outlier", 0) != 0) return false;
+    if (!(a > 0) || !(r.aI > 0) || !(r.sigmaPosition > 0) || !(r.fwhm > 0) || r.note.rfind(kOutlierNote, 0) != 0) return false;
     // The fitted width as a share of d: d's slope in x is sigma_d / sigma_x.
     const double width = r.sigmaD / r.sigmaPosition * r.fwhm / r.d;
     return std::fabs(std::log(r.aI / a)) < kBlendShare * width;

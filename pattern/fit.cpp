@@ -72,7 +72,7 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         if (!worst) break;
         worst->row.used = false;
         worst->active = false;
-        worst->row.note = "outlier: a_i " + Fixed(worst->row.aI, 5) + " is " + Fixed(worstZ, 1) +
+        worst->row.note = std::string(kOutlierNote) + "a_i " + Fixed(worst->row.aI, 5) + " is " + Fixed(worstZ, 1) +
                           " sigma from the others' " + Fixed(worstMean, 5);
         leftOut.push_back(ReflectionText(worst->row.reflection));
     }

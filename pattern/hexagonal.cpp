@@ -148,7 +148,7 @@ std::vector<std::string> LeaveOutOutliers(std::vector<Slot>& slots)
         if (!(worstZ > kOutlierSigma * scatter)) break;
         worst->row.used = false;
         worst->active = false;
-        worst->row.note = "outlier: d is " + Fixed(worstZ, 1) + " sigma from the cell of the others";
+        worst->row.note = std::string(kOutlierNote) + "d is " + Fixed(worstZ, 1) + " sigma from the cell of the others";
         leftOut.push_back(ReflectionText(worst->row.reflection));
     }
     return leftOut;

@@ -206,6 +206,8 @@ Coincidence MatchChance(const std::vector<Candidate>& cands, double logDMin, dou
 // pulled by another phase's line beneath it. Two lines of one height closer than half their
 // width merge into one peak, whose top lies halfway between, a quarter width from each.
 constexpr double kBlendShare = 0.25;
+// How an outlier's note begins, for IsBlend to know it.
+constexpr std::string_view kOutlierNote = "outlier: ";
 bool IsBlend(const PeakRow& row, double a);
 Coincidence CoincidenceOf(const std::vector<Candidate>& cands, double logDMin, double logDMax, double logALo,
                           double logAHi, int predicted, const std::vector<PeakRow>& rows, double relSigmaA, int searches,
