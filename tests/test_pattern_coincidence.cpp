@@ -120,17 +120,19 @@ std::vector<PeakRow> UsedRows(const std::vector<double>& relSigma)
     return rows;
 }
 
+// At least m of k, each with chance p, by the binomial sum.
+double AtLeast(int k, int m, double p)
+{
+    double sum = 0;
+    for (int j = m; j <= k; ++j) {
+        sum += std::tgamma(k + 1.0) / (std::tgamma(j + 1.0) * std::tgamma(k - j + 1.0)) * std::pow(p, j) * std::pow(1 - p, k - j);
+    }
+    return sum;
+}
+
 // The fit's own chance: 30 peaks over log d 1, windows of 3 sigma; log a 0.2.
 TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
 {
-    const auto tail = [](int k, int m, double p) {
-        double sum = 0;
-        for (int j = m; j <= k; ++j) {
-            sum += std::tgamma(k + 1.0) / (std::tgamma(j + 1.0) * std::tgamma(k - j + 1.0)) * std::pow(p, j) *
-                   std::pow(1 - p, k - j);
-        }
-        return sum;
-    };
     struct Case {
         const char* what;
         std::vector<double> rel;  // sigma_d / d of the used rows
@@ -142,13 +144,13 @@ TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
     const double w = 3e-4, p = 2 * w * 30;  // a window of 3 x 1e-4, 0.018 of log d
     const double wa = 3 * std::sqrt(2e-8);  // with sigma_a / a 1e-4 as well
     const Case cases[] = {
-        {"three of six, sharp", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / w * tail(6, 3, p)},
-        {"with a's sigma the windows widen", {1e-4, 1e-4, 1e-4}, 1e-4, 6, 1, 0.2 / wa * tail(6, 3, 2 * wa * 30)},
-        {"five zero offsets: five times the tries", {1e-4, 1e-4, 1e-4}, 0, 6, 5, 5 * 0.2 / w * tail(6, 3, p)},
-        {"two of eight: luck", {1e-4, 1e-4}, 0, 8, 1, std::min(1.0, 0.2 / w * tail(8, 2, p))},
+        {"three of six, sharp", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / w * AtLeast(6, 3, p)},
+        {"with a's sigma the windows widen", {1e-4, 1e-4, 1e-4}, 1e-4, 6, 1, 0.2 / wa * AtLeast(6, 3, 2 * wa * 30)},
+        {"five zero offsets: five times the tries", {1e-4, 1e-4, 1e-4}, 0, 6, 5, 5 * 0.2 / w * AtLeast(6, 3, p)},
+        {"two of eight: luck", {1e-4, 1e-4}, 0, 8, 1, std::min(1.0, 0.2 / w * AtLeast(8, 2, p))},
         {"six of six, sharp: none", {1e-5, 1e-5, 1e-5, 1e-5, 1e-5, 1e-5}, 0, 6, 1, 0.2 / 3e-5 * std::pow(1.8e-3, 6)},
         // Rows scattering twice their sigmas sit as closely as rows of twice the sigma.
-        {"scattering twice their sigma", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / (2 * w) * tail(6, 3, 2 * p), 2},
+        {"scattering twice their sigma", {1e-4, 1e-4, 1e-4}, 0, 6, 1, 0.2 / (2 * w) * AtLeast(6, 3, 2 * p), 2},
     };
     for (const Case& c : cases) {
         std::vector<hv::pattern::detail::Candidate> cands(30);
@@ -163,13 +165,6 @@ TEST(Coincidence, FittedReflectionsCloseAsLuckWouldPutThem)
 // one further off, or at the edge of a narrow peak, is another phase's peak and does not.
 TEST(Coincidence, ABlendedReflectionCountsByItsOffset)
 {
-    const auto tail3of6 = [](double p) {
-        double sum = 0;
-        for (int j = 3; j <= 6; ++j) {
-            sum += std::tgamma(7.0) / (std::tgamma(j + 1.0) * std::tgamma(7.0 - j)) * std::pow(p, j) * std::pow(1 - p, 6 - j);
-        }
-        return sum;
-    };
     const double a = 4, off = 5e-4;
     struct Case {
         const char* what;
@@ -199,7 +194,7 @@ TEST(Coincidence, ABlendedReflectionCountsByItsOffset)
             // Windows 3e-4, 3e-4 and 8e-4 over 30 peaks per unit of log d; the median one
             // spaces the tries in log a.
             const double p = std::cbrt(0.018 * 0.018 * 0.048);
-            EXPECT_NEAR(got.chance, 0.2 / 3e-4 * tail3of6(p), 1e-9) << c.what;
+            EXPECT_NEAR(got.chance, 0.2 / 3e-4 * AtLeast(6, 3, p), 1e-9) << c.what;
         }
     }
 }
