@@ -475,8 +475,8 @@ inline double RingOf(const Hkl& m) { return 4.0 / 3 * (m.h * m.h + m.h * m.k + m
 // standard's structure does (counting the standard's faint peaks where the rival has no
 // reflection), and shows every reflection that its scale makes clear among the
 // candidates (all but one where two or more of them are there): then the peaks cannot tell
-// the standard from that lattice. families: the standard's, at least through the range.
-SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& families, const std::vector<Slot>& slots,
+// the standard from that lattice. ownFamilies: the standard's, at least through the range.
+SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ownFamilies, const std::vector<Slot>& slots,
                          const std::vector<Candidate>& cands, const Work& w, double a);
 
 }  // namespace hv::pattern::detail
