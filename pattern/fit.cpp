@@ -399,6 +399,22 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 refused = true;
                 return o;
             }
+            // The heights and the standard's own weak reflections speak for that lattice as
+            // surely as they would need to for the standard: near a guess too.
+            if (rival.evidenceFor) {
+                const std::string name(standard.name);
+                Refuse(o, "no " + name + " pattern to trust: the used peaks are those of a " + rival.name + " lattice of a " +
+                              Fixed(rival.a, 4) + " angstrom" +
+                              (rival.absentOwn.empty()
+                                   ? ", whose plain pattern explains their heights better than " + name + "'s structure"
+                                   : "; " + name + "'s own " + Join(rival.absentOwn) +
+                                         (rival.absentOwn.size() == 1 ? " is" : " are") +
+                                         " absent, and would stand clear even if texture weakened " +
+                                         (rival.absentOwn.size() == 1 ? "it" : "them") + " by a factor of " +
+                                         std::to_string(static_cast<int>(kTextureFactor))));
+                refused = true;
+                return o;
+            }
             // Among other phases' peaks that lattice may be one of them, and so it may where the
             // heights are not the standard's and that lattice explains them better; near a guess
             // it is a warning.

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hv::pattern::detail {
@@ -41,6 +42,15 @@ bool OneSpecies(const Standard& standard)
         if (s.species != standard.structure->sites.front().species) return false;
     }
     return true;
+}
+
+// For a weak reflection fitted at height h (sigma s) where the standard's scale predicts e:
+// the log likelihood ratio, in texture variances like the heights' misfits, of e against no
+// peak at all. A peak stronger than e may be another phase's and counts as no stronger.
+double LogLikelihoodRatio(double h, double e, double s)
+{
+    const double seen = std::min(h, e);
+    return (2 * seen * e - e * e) / (s * s) * kTextureSd * kTextureSd;
 }
 
 }  // namespace
@@ -105,7 +115,13 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ow
             // makes it may be another phase's and counts as no stronger than that. Such weak
             // evidence is noisy (a crowd's peak beside the place, the noise itself), so with it
             // the heights must tell the two apart kWeakEvidence times as surely.
-            double between = 0;
+            // Turned round, their absence speaks for the rival only where texture's full factor
+            // would still leave them clear (otherwise texture alone may have hidden them), and
+            // only for reflections the structure makes at least kModelledFloor: fainter ones are
+            // near-cancellations of two ions' scattering (KCl's odd ones), whose strength the
+            // ionic model does not know to a factor of a few.
+            double between = 0, against = 0;
+            std::vector<std::string> absent;
             for (const Slot& sl : slots) {
                 const PeakRow& r = sl.row;
                 if (r.used || !(sl.weakSigma > 0) || !(r.expected > 0) || r.reflection.n <= 0 || !(sl.d > 0)) continue;
@@ -113,9 +129,11 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ow
                 if (scaled % q.den == 0 && FamilyOf(families, scaled / q.den)) continue;
                 const double expectedHeight = std::exp(ownLine.offset + ownLine.slope * 0.25 / (sl.d * sl.d)) * r.expected /
                                               ProfileArea(1, sl.fwhm, 0.5);
-                const double h = std::min(sl.weakHeight, expectedHeight);
-                between += (2 * h * expectedHeight - expectedHeight * expectedHeight) / (sl.weakSigma * sl.weakSigma) *
-                           kTextureSd * kTextureSd;
+                between += LogLikelihoodRatio(sl.weakHeight, expectedHeight, sl.weakSigma);
+                if (r.expected < kModelledFloor) continue;
+                const double weakest = LogLikelihoodRatio(sl.weakHeight, expectedHeight / kTextureFactor, sl.weakSigma);
+                against += weakest;
+                if (weakest < 0) absent.push_back(ReflectionText(r.reflection));
             }
             const double heights = OneSpecies(standard) ? 0 : other.misfit - own;
             if (heights >= kRivalEvidence * kTextureSd * kTextureSd ||
@@ -160,6 +178,8 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ow
             out.extra = extra;
             out.foreign = foreign;
             out.heightsBetter = other.misfit < own;
+            out.evidenceFor = heights + against <= -kWeakEvidence * kRivalEvidence * kTextureSd * kTextureSd;
+            out.absentOwn = std::move(absent);
             out.name = std::string(rival.name);
             out.a = aRival;
             return out;

@@ -454,6 +454,10 @@ constexpr double kWeakEvidence = 3;
 // with 48 wrong pressures and 2 right ones; one alone with 13 wrong and 13 right).
 constexpr int kForeignPeaks = 2;
 
+// Percent of the strongest reflection below which a reflection's predicted strength is not
+// evidence against the standard when it is absent (KCl's 111 and 311 are 0.45 %, NaCl's 331 1 %).
+constexpr double kModelledFloor = 1;
+
 struct SharedLattice {
     bool shared = false;
     std::string name;  // "fcc" or "bcc"
@@ -461,6 +465,11 @@ struct SharedLattice {
     int extra = 0;     // clear peaks of its that the used reflections are not
     int foreign = 0;   // of those, the ones on no place of the standard's
     bool heightsBetter = false;  // it explains the used peaks' heights better than the standard
+    // The heights and the standard's own weak reflections, weakened by texture's full factor,
+    // speak for it as surely as the standard would need to be taken over it; and those of the
+    // weak reflections whose absence says so.
+    bool evidenceFor = false;
+    std::vector<std::string> absentOwn;
 };
 
 // The variance of the spacing d that a hexagonal cell predicts for hkl, from the cell's

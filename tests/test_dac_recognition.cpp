@@ -439,6 +439,31 @@ TEST(DacRecognition, NoneOfTheStrongestUsedIsNoPattern)
     EXPECT_NE(out.result.message.find("none of its strongest reflections"), std::string::npos) << out.result.message;
 }
 
+// Near a guess, another plain lattice on the used peaks, whose heights or whose absent places
+// of the standard's (absent even at a quarter of their height) speak for it: both gave a
+// wrong pressure as a warning.
+TEST(DacRecognition, EvidenceForAnotherLatticeRefusesEvenNearAGuess)
+{
+    const struct {
+        const char* standard;
+        int seed;
+        const char* why;
+    } cases[] = {
+        {"MgO:Speziale2001", 248, "whose plain pattern explains their heights better"},
+        {"Au:Fei2007", 30, "own 111 is absent"},
+    };
+    for (const auto& c : cases) {
+        const dacsynth::Made m = MakeOne(c.standard, c.seed, true);
+        hv::pattern::Options o;
+        o.standard = &Named(c.standard);
+        o.tCelsius = static_cast<float>(m.truth.tCelsius);
+        o.pressureGuess = m.truth.pGpa + 1;
+        const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+        EXPECT_EQ(out.result.status, hv::Status::Error) << c.standard << ": " << out.result.message;
+        EXPECT_NE(out.result.message.find(c.why), std::string::npos) << out.result.message;
+    }
+}
+
 // What holds now, on every build: NaCl finds 34, KCl 34, CsCl 37, and none gives a wrong
 // pressure (one, a warning, is allowed).
 TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(30, 1); }
