@@ -382,7 +382,7 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
         Text(cr, left, 52, conditions + ", ");
         SetColour(cr, kError);
         const double at = left + TextWidth(cr, conditions + ", ");
-        const std::vector<std::string> why = Wrapped(cr, "no pressure: " + r.message, right - at, 2);
+        const std::vector<std::string> why = Wrapped(cr, "no pressure: " + r.message, right - at, 3);
         for (std::size_t i = 0; i < why.size(); ++i) Text(cr, at, 52 + 18 * static_cast<double>(i), why[i]);
         top += 18 * static_cast<double>(why.size() - 1);
     } else {
