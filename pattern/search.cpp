@@ -182,6 +182,21 @@ Lattice Score(double logA, const Scoring& s)
                    " makes them: the peaks are another lattice's";
         return l;
     }
+    const double scale = Median(scales);
+    // A reflection without a peak beside a taller one, where at the height the explained
+    // reflections' scale predicts it would make no clear peak of its own, is hidden under that
+    // one: neither there nor absent. (At a fraction of that height more would be hidden, and
+    // on generated cell patterns more coincidences pass.)
+    for (Expected& e : expected) {
+        if (e.cand != none || e.hidden || !(scale > 0)) continue;
+        const double predicted = scale * e.intensity;
+        for (const Candidate& c : s.cands) {
+            if (std::fabs(c.x - e.x) < 3 * c.fwhm && c.prominence > predicted && !StandsClearOf(s.w, e.x, predicted, c)) {
+                e.hidden = true;
+                break;
+            }
+        }
+    }
     // The strongest expected reflections not hidden; those the explained ones' scale says
     // must stand far above the noise and that no candidate shows are absent.
     std::vector<const Expected*> strong;
@@ -190,7 +205,6 @@ Lattice Score(double logA, const Scoring& s)
     }
     std::sort(strong.begin(), strong.end(), [](const Expected* a, const Expected* b) { return a->intensity > b->intensity; });
     if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
-    const double scale = Median(scales);
     std::vector<std::string> absent;
     for (const Expected* e : strong) {
         if (e->cand != none) continue;
@@ -228,6 +242,50 @@ double Refine(const Lattice& l, const std::vector<Family>& families, const std::
 }
 
 }  // namespace
+
+// A weak peak on a taller one's flank makes no dip of its own, and the detector cannot see
+// it. Both are modelled as pseudo-Voigts of eta 0.5 and c's width, at the pattern's step.
+bool StandsClearOf(const Work& w, double x, double p, const Candidate& c)
+{
+    if (!(w.step > 0) || !(c.fwhm > 0)) return true;
+    const auto profile = [](double dx, double fwhm) {
+        const double t = 2 * dx / fwhm;
+        return 0.5 * std::exp(-0.6931471805599453 * t * t) + 0.5 / (1 + t * t);
+    };
+    const double toward = c.x > x ? 1.0 : -1.0;
+    // From three widths behind x to three beyond c, at most a few hundred points.
+    const double from = x - toward * 3 * c.fwhm, span = std::fabs(c.x - x) + 6 * c.fwhm;
+    const int n = std::min(400, static_cast<int>(span / w.step) + 1);
+    if (n < 5) return true;
+    std::vector<double> y(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const double at = from + toward * i * w.step;
+        y[static_cast<std::size_t>(i)] = p * profile(at - x, c.fwhm) + c.prominence * profile(at - c.x, c.fwhm);
+    }
+    std::vector<double> m(y.size());
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const std::size_t lo = i ? i - 1 : 0, hi = std::min(y.size() - 1, i + 1);
+        m[i] = (y[lo] + y[i] + y[hi]) / static_cast<double>(hi - lo + 1);
+    }
+    // The maximum of the mean nearest x, within half a width of it and nearer x than c (else
+    // it is the top of the two merged).
+    const auto at = static_cast<std::size_t>(std::lround(3 * c.fwhm / w.step));
+    const auto reach = static_cast<std::size_t>(std::ceil(0.5 * c.fwhm / w.step));
+    const double half = 0.5 * std::fabs(c.x - x) / w.step;
+    std::size_t top = at;
+    bool found = false;
+    for (std::size_t i = at > reach ? at - reach : 1; i <= at + reach && i + 1 < m.size() && i < at + half; ++i) {
+        if (m[i] > m[i - 1] && m[i] >= m[i + 1] && (!found || m[i] > m[top])) {
+            top = i;
+            found = true;
+        }
+    }
+    if (!found) return false;
+    // The dip toward c: the lowest point before the mean rises above the top again.
+    double dip = m[top];
+    for (std::size_t i = top + 1; i < m.size() && m[i] <= m[top]; ++i) dip = std::min(dip, m[i]);
+    return m[top] - dip >= kClearSigma * w.Noise(x);
+}
 
 SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Family>& families, const SearchRange& range,
                     const Work& w, const Standard& standard, double zero)

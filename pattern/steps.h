@@ -120,6 +120,10 @@ constexpr double kSpikeRatio = 4;
 // x taken as x - zero.
 std::vector<Candidate> DetectPeaks(const Work& w, double zero);
 
+// Whether a peak of height p at x would stand clear of candidate c as DetectPeaks sees it:
+// its own maximum of the running mean, kClearSigma of noise above the dip toward c.
+bool StandsClearOf(const Work& w, double x, double p, const Candidate& c);
+
 // ---- The standard's expected pattern ----
 
 // One value of h^2+k^2+l^2 the standard shows; several hkl may share it.

@@ -348,4 +348,32 @@ TEST(Coincidence, IntensitiesByLuck)
     EXPECT_EQ(IntensityLuck(agree, crowd, w), 1);
 }
 
+// A reflection beside a taller peak: the detector sees it only where it makes a dip of its
+// own. Widths of 0.01 at a step of 0.0025 (4 points), noise of the running mean 1.
+TEST(Coincidence, APeakOnATallerOnesFlankDoesNotStandClear)
+{
+    hv::pattern::detail::Work w;
+    w.step = 0.0025;
+    w.x = {0.0, 1.0};
+    w.var = {1.5, 1.5};  // sqrt(1.5 / 3 * 2) = 1
+    Candidate tall;
+    tall.fwhm = 0.01;
+    tall.prominence = 1000;
+    const struct {
+        double apart;  // in widths
+        double p;
+        bool clear;
+    } cases[] = {
+        {6, 20, true},     // far off: four times the clear threshold
+        {6, 3, false},     // far off, but under five sigma
+        {0.3, 200, false}, // on its top: one peak
+        {1, 100, false},   // a tenth as high, one width off: on its flank
+        {2, 1000, true},   // as high, two widths off: a deep dip between
+    };
+    for (const auto& c : cases) {
+        tall.x = 0.5 + c.apart * tall.fwhm;
+        EXPECT_EQ(hv::pattern::detail::StandsClearOf(w, 0.5, c.p, tall), c.clear) << c.apart << " widths, " << c.p;
+    }
+}
+
 }  // namespace
