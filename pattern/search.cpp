@@ -253,13 +253,15 @@ bool StandsClearOf(const Work& w, double x, double p, const Candidate& c)
         return 0.5 * std::exp(-0.6931471805599453 * t * t) + 0.5 / (1 + t * t);
     };
     const double toward = c.x > x ? 1.0 : -1.0;
-    // From three widths behind x to three beyond c, at most a few hundred points.
+    // From three widths behind x to three beyond c, at the pattern's step (or at a fortieth of
+    // a width in data sampled finer, whose running mean smooths as little).
+    const double step = std::max(w.step, c.fwhm / 40);
     const double from = x - toward * 3 * c.fwhm, span = std::fabs(c.x - x) + 6 * c.fwhm;
-    const int n = std::min(400, static_cast<int>(span / w.step) + 1);
+    const int n = static_cast<int>(std::min(span / step, 2000.0)) + 1;
     if (n < 5) return true;
     std::vector<double> y(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
-        const double at = from + toward * i * w.step;
+        const double at = from + toward * i * step;
         y[static_cast<std::size_t>(i)] = p * profile(at - x, c.fwhm) + c.prominence * profile(at - c.x, c.fwhm);
     }
     std::vector<double> m(y.size());
@@ -269,9 +271,9 @@ bool StandsClearOf(const Work& w, double x, double p, const Candidate& c)
     }
     // The maximum of the mean nearest x, within half a width of it and nearer x than c (else
     // it is the top of the two merged).
-    const auto at = static_cast<std::size_t>(std::lround(3 * c.fwhm / w.step));
-    const auto reach = static_cast<std::size_t>(std::ceil(0.5 * c.fwhm / w.step));
-    const double half = 0.5 * std::fabs(c.x - x) / w.step;
+    const auto at = static_cast<std::size_t>(std::lround(3 * c.fwhm / step));
+    const auto reach = static_cast<std::size_t>(std::ceil(0.5 * c.fwhm / step));
+    const double half = 0.5 * std::fabs(c.x - x) / step;
     std::size_t top = at;
     bool found = false;
     for (std::size_t i = at > reach ? at - reach : 1; i <= at + reach && i + 1 < m.size() && i < at + half; ++i) {

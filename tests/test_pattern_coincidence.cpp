@@ -349,11 +349,11 @@ TEST(Coincidence, IntensitiesByLuck)
 }
 
 // A reflection beside a taller peak: the detector sees it only where it makes a dip of its
-// own. Widths of 0.01 at a step of 0.0025 (4 points), noise of the running mean 1.
+// own. Widths of 0.01 at 4 points, and at 100 (finely sampled data), noise of the running
+// mean 1.
 TEST(Coincidence, APeakOnATallerOnesFlankDoesNotStandClear)
 {
     hv::pattern::detail::Work w;
-    w.step = 0.0025;
     w.x = {0.0, 1.0};
     w.var = {1.5, 1.5};  // sqrt(1.5 / 3 * 2) = 1
     Candidate tall;
@@ -370,9 +370,13 @@ TEST(Coincidence, APeakOnATallerOnesFlankDoesNotStandClear)
         {1, 100, false},   // a tenth as high, one width off: on its flank
         {2, 1000, true},   // as high, two widths off: a deep dip between
     };
-    for (const auto& c : cases) {
-        tall.x = 0.5 + c.apart * tall.fwhm;
-        EXPECT_EQ(hv::pattern::detail::StandsClearOf(w, 0.5, c.p, tall), c.clear) << c.apart << " widths, " << c.p;
+    for (const double step : {0.0025, 0.0001}) {
+        w.step = step;
+        for (const auto& c : cases) {
+            tall.x = 0.5 + c.apart * tall.fwhm;
+            EXPECT_EQ(hv::pattern::detail::StandsClearOf(w, 0.5, c.p, tall), c.clear)
+                << c.apart << " widths, " << c.p << ", step " << step;
+        }
     }
 }
 
