@@ -498,6 +498,13 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                     true);
             return kept;
         }
+        if (!ok1 && !ok2) {
+            // Each refused on its own: the search's tie is not the whole story.
+            const std::string ask = ": give a pressure guess or range";
+            if (const std::size_t at = found.why.rfind(ask); at != std::string::npos) {
+                found.why.insert(at, ", and neither passes the tests of " + name + "'s whole pattern");
+            }
+        }
     }
     if (!found.ok) return Failed(std::move(o), found.why + (range.limit.empty() ? "" : "; " + range.limit));
     if (!options.zeroShift && hadNone) {

@@ -478,6 +478,19 @@ TEST(DacRecognition, AReflectionOnATallerPeaksFlankIsNotAbsent)
     EXPECT_NEAR(out.result.a, m.truth.a, std::max(3 * out.result.sigmaA, 5e-4)) << out.result.message;
 }
 
+// Two lattices tie in the search and the whole pattern refuses both: the message says so.
+TEST(DacRecognition, ATieOfTwoRefusedLatticesSaysNeitherPasses)
+{
+    const dacsynth::Made m = MakeOne("NaCl", 252, true);
+    hv::pattern::Options o;
+    o.standard = &Named("NaCl");
+    o.tCelsius = static_cast<float>(m.truth.tCelsius);
+    const std::string message = hv::pattern::FitPattern(m.pattern, o).result.message;
+    EXPECT_NE(message.find("angstrom), and neither passes the tests of NaCl's whole pattern: give a pressure guess"),
+              std::string::npos)
+        << message;
+}
+
 // What holds now, on every build: NaCl finds 34, KCl 34, CsCl 37, and none gives a wrong
 // pressure (one, a warning, is allowed).
 TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(30, 1); }
