@@ -406,7 +406,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
                 Refuse(o, "no " + name + " pattern to trust: the used peaks are those of a " + rival.name + " lattice of a " +
                               Fixed(rival.a, 4) + " angstrom" +
                               (rival.absentOwn.empty()
-                                   ? ", whose plain pattern explains their heights better than " + name + "'s structure"
+                                   ? ", which their heights and " + name + "'s own weaker reflections speak for"
                                    : "; " + name + "'s own " + Join(rival.absentOwn) +
                                          (rival.absentOwn.size() == 1 ? " is" : " are") +
                                          " absent, and would stand clear even if texture weakened " +

@@ -133,7 +133,11 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ow
                 if (r.expected < kModelledFloor) continue;
                 const double weakest = LogLikelihoodRatio(sl.weakHeight, expectedHeight / kTextureFactor, sl.weakSigma);
                 against += weakest;
-                if (weakest < 0) absent.push_back(ReflectionText(r.reflection));
+                // Named where it would stand clear at that quarter and is not half of it.
+                const double quarter = expectedHeight / kTextureFactor;
+                if (quarter >= kClearSigma * sl.weakSigma && sl.weakHeight < quarter / 2) {
+                    absent.push_back(ReflectionText(r.reflection));
+                }
             }
             const double heights = OneSpecies(standard) ? 0 : other.misfit - own;
             if (heights >= kRivalEvidence * kTextureSd * kTextureSd ||

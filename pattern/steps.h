@@ -471,7 +471,7 @@ struct SharedLattice {
     bool heightsBetter = false;  // it explains the used peaks' heights better than the standard
     // The heights and the standard's own weak reflections, weakened by texture's full factor,
     // speak for it as surely as the standard would need to be taken over it; and those of the
-    // weak reflections whose absence says so.
+    // standard's reflections that would stand clear even so and are absent.
     bool evidenceFor = false;
     std::vector<std::string> absentOwn;
 };

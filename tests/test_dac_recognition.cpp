@@ -450,8 +450,8 @@ TEST(DacRecognition, EvidenceForAnotherLatticeRefusesEvenNearAGuess)
         bool positive;
         const char* why;
     } cases[] = {
-        {"MgO:Speziale2001", 248, true, "whose plain pattern explains their heights better"},
-        {"Au:Fei2007", 228, false, "own 220, 311 are absent"},
+        {"MgO:Speziale2001", 248, true, "which their heights and MgO:Speziale2001's own weaker reflections speak for"},
+        {"Au:Fei2007", 30, false, "own 111 is absent, and would stand clear"},
     };
     for (const auto& c : cases) {
         const dacsynth::Made m = MakeOne(c.standard, c.seed, c.positive);
