@@ -407,17 +407,30 @@ void ExpectRecognised(int found, int wrongWarnings)
     }
 }
 
+// A generated pattern and the fit of it, unguided or near a guess 1 GPa above its truth.
+struct Fitted {
+    dacsynth::Made made;
+    hv::pattern::Outcome out;
+};
+
+Fitted FitOne(const char* standard, uint64_t seed, bool positive, bool nearGuess = false)
+{
+    Fitted f{MakeOne(standard, seed, positive), {}};
+    hv::pattern::Options o;
+    o.standard = &Named(standard);
+    o.tCelsius = static_cast<float>(f.made.truth.tCelsius);
+    if (nearGuess) o.pressureGuess = f.made.truth.pGpa + 1;
+    f.out = hv::pattern::FitPattern(f.made.pattern, o);
+    return f;
+}
+
 // Re at 2.6 GPa among a sample's peaks, seven reflections clear: their spacings scatter
 // beyond their sigmas, and none is far off the others' cell. Judged by its own sigma against
 // a cell the others pulled, each precise reflection in turn looked the outlier until three
 // were left, too few to trust.
 TEST(DacRecognition, PreciseHexagonalReflectionsAreNoOutliers)
 {
-    const dacsynth::Made m = MakeOne("Re:Ono2022", 17, true);
-    hv::pattern::Options o;
-    o.standard = &Named("Re:Ono2022");
-    o.tCelsius = static_cast<float>(m.truth.tCelsius);
-    const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+    const auto [m, out] = FitOne("Re:Ono2022", 17, true);
     ASSERT_NE(out.result.status, hv::Status::Error) << out.result.message;
     EXPECT_NEAR(out.result.a, m.truth.a, std::max(3 * out.result.sigmaA, 5e-4)) << out.result.message;
     EXPECT_NEAR(out.result.c, m.truth.c, std::max(3 * out.result.sigmaC, 5e-4)) << out.result.message;
@@ -429,12 +442,7 @@ TEST(DacRecognition, PreciseHexagonalReflectionsAreNoOutliers)
 // that lattice is not KCl's, and its a was 0.3 % off.
 TEST(DacRecognition, NoneOfTheStrongestUsedIsNoPattern)
 {
-    const dacsynth::Made m = MakeOne("KCl", 270, true);
-    hv::pattern::Options o;
-    o.standard = &Named("KCl");
-    o.tCelsius = static_cast<float>(m.truth.tCelsius);
-    o.pressureGuess = m.truth.pGpa + 1;
-    const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+    const hv::pattern::Outcome out = FitOne("KCl", 270, true, true).out;
     EXPECT_EQ(out.result.status, hv::Status::Error) << out.result.message;
     EXPECT_NE(out.result.message.find("none of its strongest reflections"), std::string::npos) << out.result.message;
 }
@@ -454,12 +462,7 @@ TEST(DacRecognition, EvidenceForAnotherLatticeRefusesEvenNearAGuess)
         {"Au:Fei2007", 30, false, "own 111 is absent, and would stand clear"},
     };
     for (const auto& c : cases) {
-        const dacsynth::Made m = MakeOne(c.standard, c.seed, c.positive);
-        hv::pattern::Options o;
-        o.standard = &Named(c.standard);
-        o.tCelsius = static_cast<float>(m.truth.tCelsius);
-        o.pressureGuess = m.truth.pGpa + 1;
-        const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+        const hv::pattern::Outcome out = FitOne(c.standard, static_cast<uint64_t>(c.seed), c.positive, true).out;
         EXPECT_EQ(out.result.status, hv::Status::Error) << c.standard << ": " << out.result.message;
         EXPECT_NE(out.result.message.find(c.why), std::string::npos) << out.result.message;
     }
@@ -469,11 +472,7 @@ TEST(DacRecognition, EvidenceForAnotherLatticeRefusesEvenNearAGuess)
 // candidates, yet not absent. The lattice was refused for it.
 TEST(DacRecognition, AReflectionOnATallerPeaksFlankIsNotAbsent)
 {
-    const dacsynth::Made m = MakeOne("KCl", 49, true);
-    hv::pattern::Options o;
-    o.standard = &Named("KCl");
-    o.tCelsius = static_cast<float>(m.truth.tCelsius);
-    const hv::pattern::Outcome out = hv::pattern::FitPattern(m.pattern, o);
+    const auto [m, out] = FitOne("KCl", 49, true);
     ASSERT_NE(out.result.status, hv::Status::Error) << out.result.message;
     EXPECT_NEAR(out.result.a, m.truth.a, std::max(3 * out.result.sigmaA, 5e-4)) << out.result.message;
 }
@@ -481,11 +480,7 @@ TEST(DacRecognition, AReflectionOnATallerPeaksFlankIsNotAbsent)
 // Two lattices tie in the search and the whole pattern refuses both: the message says so.
 TEST(DacRecognition, ATieOfTwoRefusedLatticesSaysNeitherPasses)
 {
-    const dacsynth::Made m = MakeOne("NaCl", 252, true);
-    hv::pattern::Options o;
-    o.standard = &Named("NaCl");
-    o.tCelsius = static_cast<float>(m.truth.tCelsius);
-    const std::string message = hv::pattern::FitPattern(m.pattern, o).result.message;
+    const std::string message = FitOne("NaCl", 252, true).out.result.message;
     EXPECT_NE(message.find("angstrom), and neither passes the tests of NaCl's whole pattern: give a pressure guess"),
               std::string::npos)
         << message;
