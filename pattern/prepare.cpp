@@ -59,8 +59,6 @@ bool Work::Blind(double at) const
     return blind[i] || (i > 0 && blind[i - 1]);
 }
 
-namespace {
-
 std::vector<double> MeanOfThree(const std::vector<double>& y)
 {
     const std::size_t m = y.size();
@@ -73,6 +71,8 @@ std::vector<double> MeanOfThree(const std::vector<double>& y)
     }
     return mean;
 }
+
+namespace {
 
 // Single-crystal spikes (one or two points far above both points beside them, which no ring
 // of 2.5 or more points per FWHM makes) drawn straight across, each point as uncertain as

@@ -131,10 +131,9 @@ SharedLattice SharedWith(const Standard& standard, const std::vector<Family>& ow
                                               ProfileArea(1, sl.fwhm, 0.5);
                 between += LogLikelihoodRatio(sl.weakHeight, expectedHeight, sl.weakSigma);
                 if (r.expected < kModelledFloor) continue;
-                const double weakest = LogLikelihoodRatio(sl.weakHeight, expectedHeight / kTextureFactor, sl.weakSigma);
-                against += weakest;
-                // Named where it would stand clear at that quarter and is not half of it.
                 const double quarter = expectedHeight / kTextureFactor;
+                against += LogLikelihoodRatio(sl.weakHeight, quarter, sl.weakSigma);
+                // Named where it would stand clear at that quarter and is not half of it.
                 if (quarter >= kClearSigma * sl.weakSigma && sl.weakHeight < quarter / 2) {
                     absent.push_back(ReflectionText(r.reflection));
                 }

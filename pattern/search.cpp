@@ -248,10 +248,13 @@ double Refine(const Lattice& l, const std::vector<Family>& families, const std::
 bool StandsClearOf(const Work& w, double x, double p, const Candidate& c)
 {
     if (!(w.step > 0) || !(c.fwhm > 0)) return true;
-    const auto profile = [](double dx, double fwhm) {
-        const double t = 2 * dx / fwhm;
-        return 0.5 * std::exp(-0.6931471805599453 * t * t) + 0.5 / (1 + t * t);
-    };
+    PeakFit own, other;
+    own.position = x;
+    own.height = p;
+    other.position = c.x;
+    other.height = c.prominence;
+    own.fwhm = other.fwhm = c.fwhm;
+    own.eta = other.eta = 0.5;
     const double toward = c.x > x ? 1.0 : -1.0;
     // From three widths behind x to three beyond c, at the pattern's step (or at a fortieth of
     // a width in data sampled finer, whose running mean smooths as little).
@@ -262,13 +265,9 @@ bool StandsClearOf(const Work& w, double x, double p, const Candidate& c)
     std::vector<double> y(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         const double at = from + toward * i * step;
-        y[static_cast<std::size_t>(i)] = p * profile(at - x, c.fwhm) + c.prominence * profile(at - c.x, c.fwhm);
+        y[static_cast<std::size_t>(i)] = Shape(at, own) + Shape(at, other);
     }
-    std::vector<double> m(y.size());
-    for (std::size_t i = 0; i < y.size(); ++i) {
-        const std::size_t lo = i ? i - 1 : 0, hi = std::min(y.size() - 1, i + 1);
-        m[i] = (y[lo] + y[i] + y[hi]) / static_cast<double>(hi - lo + 1);
-    }
+    const std::vector<double> m = MeanOfThree(y);
     // The maximum of the mean nearest x, within half a width of it and nearer x than c (else
     // it is the top of the two merged).
     const auto at = static_cast<std::size_t>(std::lround(3 * c.fwhm / step));

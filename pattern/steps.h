@@ -97,6 +97,9 @@ struct Work {
     bool Blind(double x) const;
 };
 
+// The three-point running mean (two points at the ends), as the candidates are found on.
+std::vector<double> MeanOfThree(const std::vector<double>& y);
+
 // Chooses the unit and the geometry into o, and fills w; an error message, or empty.
 std::string Prepare(const Pattern& pattern, const Options& options, Outcome& o, Work& w);
 
