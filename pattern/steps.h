@@ -52,8 +52,11 @@ constexpr double kCoincidenceRefusedGuided = 0.1;
 constexpr double kIntensityRefused = 1e-3;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;
-// A fitted reflection is used above this many sigma of its height.
-constexpr double kSignificantSigma = 5;
+// A fitted reflection is used above this many sigma of its height. Its place is fixed by
+// the lattice the other reflections found, so it is measured there, not discovered: the
+// 3 sigma of crystallography's "observed", with a margin for the few positions its window
+// allows.
+constexpr double kSignificantSigma = 3.5;
 // Below this many sigma at a quick look a reflection is not fitted in full.
 constexpr double kQuickSigma = 3;
 // Leave-one-out outlier rule for a_i, and the trend of a_i that makes a warning.
