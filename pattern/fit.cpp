@@ -515,7 +515,30 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     }
     bool refused = false;
     Outcome best = fitAt(found.lattice, o, refused);
-    if (!refused) return best;
+    if (!refused) {
+        if (best.result.status == Status::Error) return best;
+        // Another lattice that passes every test of the standard's pattern on 3 or more
+        // reflections (a phase of the same structure, or the standard beside one) is the
+        // standard as well as this one: the one with more used reflections stands, and the row
+        // names the other.
+        for (const Lattice& next : found.others) {
+            bool nextRefused = false;
+            Outcome other = fitAt(next, o, nextRefused);
+            if (nextRefused || other.result.status == Status::Error || other.result.peaks < 3 ||
+                std::fabs(std::log(other.result.a / best.result.a)) < kSameLattice) {
+                continue;
+            }
+            const bool swap = other.result.peaks > best.result.peaks;
+            Outcome& kept = swap ? other : best;
+            const Result& lost = swap ? best.result : other.result;
+            AddNote(kept.result,
+                    "a lattice of a " + Fixed(lost.a, 4) + " angstrom passes " + name + "'s tests too, on " +
+                        std::to_string(lost.peaks) + " reflections" + (swap ? " (the search's first choice)" : ""),
+                    true);
+            return std::move(kept);
+        }
+        return best;
+    }
     // The lattice that explains most is not the standard's: the next ones the search accepted.
     for (const Lattice& next : found.others) {
         bool nextRefused = false;

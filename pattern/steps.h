@@ -73,6 +73,8 @@ constexpr int kMaxRounds = static_cast<int>(kMaxClusterPeaks) + 1;
 constexpr std::size_t kMaxNuisance = 4;
 // Lattices the search offers besides its best, for when the whole pattern refuses that.
 constexpr std::size_t kMoreLattices = 2;
+// Two fitted lattices closer than this in log a are one.
+constexpr double kSameLattice = 2e-3;
 // Work one pattern may spend (profile evaluations, points x peaks, and the QR steps of the
 // minimiser): this much per predicted reflection plus this much per point, about twenty
 // times what a clean reflection needs, so that every reflection of a real pattern is fitted

@@ -486,9 +486,32 @@ TEST(DacRecognition, ATieOfTwoRefusedLatticesSaysNeitherPasses)
         << message;
 }
 
-// What holds now, on every build: NaCl finds 34, KCl 34, CsCl 37, and none gives a wrong
+// Two lattices pass every test of the standard's pattern: a crowd phase of the standard's
+// structure beside it. The one with more used reflections stands, the row names the other and
+// is no longer ok. KCl near a guess: the search's first lattice was the crowd's, a wrong
+// pressure.
+TEST(DacRecognition, OfTwoLatticesThatPassTheOneWithMoreReflectionsStands)
+{
+    const struct {
+        const char* standard;
+        int seed;
+        bool nearGuess;
+        const char* note;
+    } cases[] = {
+        {"KCl", 65, true, "a lattice of a 6.0643 angstrom passes KCl's tests too, on 5 reflections (the search's first choice)"},
+        {"MgO:Tange2009", 21, false, "a lattice of a 4.0772 angstrom passes MgO:Tange2009's tests too, on 4 reflections"},
+    };
+    for (const auto& c : cases) {
+        const auto [m, out] = FitOne(c.standard, static_cast<uint64_t>(c.seed), true, c.nearGuess);
+        EXPECT_EQ(out.result.status, hv::Status::Warning) << c.standard << ": " << out.result.message;
+        EXPECT_NEAR(out.result.a, m.truth.a, std::max(3 * out.result.sigmaA, 5e-4)) << out.result.message;
+        EXPECT_EQ(out.result.message, c.note);
+    }
+}
+
+// What holds now, on every build: NaCl finds 35, KCl 35, CsCl 38, and none gives a wrong
 // pressure (one, a warning, is allowed).
-TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(30, 1); }
+TEST(DacRecognition, NoWrongOkPressureAndNoneWithoutTheStandard) { ExpectRecognised(33, 1); }
 
 // The goal: the same, and nine in ten found.
 TEST(DacRecognition, FindsTheStandardAndNothingElse)
