@@ -392,9 +392,12 @@ std::string DrawFit(const std::string& path, PlotFormat format, const pattern::P
                            std::to_string(used) + " of " + std::to_string(outcome.peaks.size()) + " reflections)";
         Text(cr, left, 52, Fitted(cr, line, right - left));
         if (r.status == Status::Warning) {
+            // Under the pressure, whole: a warning is read to decide whether the number stands.
             SetColour(cr, kLeftOut);
-            Font(cr, 12);
-            Text(cr, right, 28, Fitted(cr, "warning: " + r.message, 420), Align::Right);
+            Font(cr, 13);
+            const std::vector<std::string> why = Wrapped(cr, "warning: " + r.message, right - left, 3);
+            for (std::size_t i = 0; i < why.size(); ++i) Text(cr, left, 70 + 17 * static_cast<double>(i), why[i]);
+            top += 17 * static_cast<double>(why.size());
         }
     }
 
