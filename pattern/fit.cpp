@@ -226,6 +226,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     SearchResult found = Search(cands, families, range.search, w, standard, 0);
     const bool zeroGrid = options.zeroShift || !found.ok;
     const bool hadNone = !found.ok;
+    const std::string whyAsMeasured = found.why;
     int searches = 1;
     if (zeroGrid) {
         std::vector<double> widths;
@@ -508,10 +509,19 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
     }
     if (!found.ok) return Failed(std::move(o), found.why + (range.limit.empty() ? "" : "; " + range.limit));
     if (!options.zeroShift && hadNone) {
-        // Not there as measured, but there at an offset of x: say so rather than guess.
+        // Not there as measured, but there at an offset of x: say so rather than guess, where
+        // the fit the hint asks for (the offset refined) gives a pressure; its luck counts
+        // every offset tried. Otherwise the offsets only found another coincidence among the
+        // peaks, and the reason as measured stands.
+        Options refined = options;
+        refined.zeroShift = true;
+        const Outcome shifted = FitPattern(pattern, refined);
+        if (shifted.result.status == Status::Error) {
+            return Failed(std::move(o), whyAsMeasured + (range.limit.empty() ? "" : "; " + range.limit));
+        }
         return Failed(std::move(o), "no " + std::string(standard.name) + " pattern at the positions as measured; it is there if x is off by about " +
-                                        Rough(found.lattice.zero) + " " + std::string(XUnitName(o.unit)) +
-                                        " (a zero error): refine it with --zero-shift");
+                                        Rough(std::isfinite(shifted.zeroShift) ? shifted.zeroShift : found.lattice.zero) + " " +
+                                        std::string(XUnitName(o.unit)) + " (a zero error): refine it with --zero-shift");
     }
     bool refused = false;
     Outcome best = fitAt(found.lattice, o, refused);
