@@ -37,6 +37,30 @@ std::string Listed(const std::vector<std::string>& items)
     return out;
 }
 
+// A shoulder at x on a taller peak's flank: a maximum of the running mean within tol of x
+// that rises kClearSigma of noise above its lower side (within three widths) and dips
+// kShoulderSigma toward the other, too shallow a dip for a candidate. A reflection there is
+// seen, not absent.
+bool ShowsAShoulder(const Work& w, double x, double tol, double width)
+{
+    const std::vector<double>& m = w.mean3;
+    const std::size_t n = m.size();
+    const auto first = static_cast<std::size_t>(std::lower_bound(w.x.begin(), w.x.end(), x - tol) - w.x.begin());
+    const double noise = w.Noise(x);
+    for (std::size_t i = std::max<std::size_t>(first, 1); i + 1 < n && w.x[i] <= x + tol; ++i) {
+        if (!(m[i] > m[i - 1] && m[i] >= m[i + 1])) continue;
+        double left = m[i], right = m[i];
+        for (std::size_t k = i; k > 0 && w.x[i] - w.x[k - 1] <= 3 * width && m[k - 1] <= m[i]; --k) left = std::min(left, m[k - 1]);
+        for (std::size_t k = i; k + 1 < n && w.x[k + 1] - w.x[i] <= 3 * width && m[k + 1] <= m[i]; ++k) {
+            right = std::min(right, m[k + 1]);
+        }
+        if (m[i] - std::min(left, right) >= kClearSigma * noise && m[i] - std::max(left, right) >= kShoulderSigma * noise) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // How well lattice parameter exp(logA) explains the candidates, and whether it is the
 // standard's pattern at all.
 Lattice Score(double logA, const Scoring& s)
@@ -84,12 +108,14 @@ Lattice Score(double logA, const Scoring& s)
         }
     }
     // Widths of one lattice's peaks agree; a peak far wider or narrower is something else's.
+    double width = 0;
     {
         std::vector<double> widths;
         for (const Expected& e : expected) {
             if (e.cand != none) widths.push_back(s.cands[e.cand].fwhm);
         }
         const double mid = Median(widths);
+        width = mid;
         for (Expected& e : expected) {
             if (e.cand == none) continue;
             const double ratio = s.cands[e.cand].fwhm / mid;
@@ -208,6 +234,7 @@ Lattice Score(double logA, const Scoring& s)
     std::vector<std::string> absent;
     for (const Expected* e : strong) {
         if (e->cand != none) continue;
+        if (width > 0 && ShowsAShoulder(s.w, e->x, 0.35 * width + s.w.step, width)) continue;
         const double predicted = scale * e->intensity / s.w.Noise(e->x);
         if (predicted >= kMustSeeFactor * kClearSigma || !std::isfinite(predicted)) {
             l.absent.push_back(e->family);

@@ -118,6 +118,9 @@ struct Candidate {
     double tolLog = 0;  // how far in log d it may sit from a prediction and still be it
 };
 
+// A shoulder's own dip toward a taller neighbour, in noise: under a candidate's kClearSigma,
+// over what noise often makes on a flank.
+constexpr double kShoulderSigma = 3;
 // Points in the running mean candidates are found on (odd).
 constexpr std::size_t kSmoothPoints = 3;
 // A spike of one or two points rises this many times higher than the points beside it
