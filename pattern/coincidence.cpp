@@ -332,8 +332,8 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
                                " in range on " + std::to_string(luck.peaks) + " peaks";
     if (!(luck.chance < (guided ? kCoincidenceRefusedGuided : kCoincidenceRefused))) {
         Refuse(o, "no " + name + " pattern to trust: its " + counts +
-                      " sit as closely as a lattice of the searched range would by chance (~" + rough(luck.chance) +
-                      "); a pressure guess near the truth (--pressure-guess) narrows the search");
+                      " sit as closely as a lattice of the searched range would by chance (~" + rough(luck.chance) + ")" +
+                      (guided ? "" : "; a pressure guess near the truth (--pressure-guess) narrows the search"));
         return true;
     }
     if (!(luck.chance < kCoincidenceChance)) {

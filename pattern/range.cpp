@@ -70,6 +70,7 @@ Range RangeOf(const Standard& standard, const Options& options)
         r.search.aLo = std::min(r.search.aLo, ag * 0.995);
         r.search.aHi = std::max(r.search.aHi, ag * 1.005);
         r.search.minMatched = kMinMatchedNearGuess;
+        r.search.nearGuess = true;
         return r;
     }
     if (range) {

@@ -176,6 +176,7 @@ struct Lattice {
 struct SearchRange {
     double aLo = kNone, aHi = kNone;
     int minMatched = kMinMatched;
+    bool nearGuess = false;  // narrowed to a pressure guess's neighbourhood
 };
 
 struct SearchResult {

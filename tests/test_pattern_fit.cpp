@@ -331,6 +331,14 @@ TEST(PatternFit, PressureGuessAndRange)
         EXPECT_EQ(o.result.status != Status::Error, c.found) << c.guess << " " << c.lo << ":" << c.hi << " " << o.result.message;
         if (c.found) {
             EXPECT_NEAR(o.result.pGpa, 10, 0.05);
+        } else {
+            // Not found near a guess: where it looked, not a hint to give a guess. A range may
+            // still be narrowed by one.
+            const bool hinted = o.result.message.find("(--pressure-guess)") != std::string::npos;
+            EXPECT_EQ(hinted, std::isnan(c.guess)) << o.result.message;
+            EXPECT_EQ(o.result.message.find("searched only within max(2 GPa, 20 %) of the pressure guess") != std::string::npos,
+                      !std::isnan(c.guess))
+                << o.result.message;
         }
     }
 }
