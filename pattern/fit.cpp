@@ -501,7 +501,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         }
         if (!ok1 && !ok2) {
             // Each refused on its own: the search's tie is not the whole story.
-            const std::string ask = ": give a pressure guess or range";
+            const std::string_view ask = range.search.nearGuess ? kAskNarrowerRange : kAskGuessOrRange;
             if (const std::size_t at = found.why.rfind(ask); at != std::string::npos) {
                 found.why.insert(at, ", and neither passes the tests of " + name + "'s whole pattern");
             }

@@ -414,7 +414,7 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
     for (const Lattice* l : others) out.others.push_back(*l);
     if (rival) {
         out.why = "two lattices of " + name + " explain the peaks about equally well (a " + Fixed(best.a, 4) + " or " +
-                  Fixed(rival->a, 4) + " angstrom): give a pressure guess or range";
+                  Fixed(rival->a, 4) + " angstrom)" + std::string(range.nearGuess ? kAskNarrowerRange : kAskGuessOrRange);
         out.ambiguous = true;
         out.lattice = std::move(best);
         return out;

@@ -179,6 +179,10 @@ struct SearchRange {
     bool nearGuess = false;  // narrowed to a pressure guess's neighbourhood
 };
 
+// How a search that two lattices tie ends its message: what would tell them apart.
+constexpr std::string_view kAskGuessOrRange = ": give a pressure guess or range";
+constexpr std::string_view kAskNarrowerRange = ": give a pressure range narrower than the guess's";
+
 struct SearchResult {
     bool ok = false;
     std::string why;

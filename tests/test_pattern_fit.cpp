@@ -302,7 +302,13 @@ TEST(PatternFit, TwoLatticesAreAmbiguous)
     EXPECT_EQ(o.result.status, Status::Error);
     EXPECT_NE(o.result.message.find("two lattices of NaCl explain the peaks about equally well"), std::string::npos)
         << o.result.message;
+    // Both within a guess's reach: the guess cannot tell them apart, a narrower range can.
     Options opt = NaClAt25();
+    opt.pressureGuess = 1;
+    o = FitPattern(p, opt);
+    EXPECT_EQ(o.result.status, Status::Error);
+    EXPECT_TRUE(o.result.message.ends_with("angstrom): give a pressure range narrower than the guess's")) << o.result.message;
+    opt.pressureGuess = NAN;
     opt.pressureLo = -0.5;
     opt.pressureHi = 0.5;
     o = FitPattern(p, opt);
