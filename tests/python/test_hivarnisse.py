@@ -331,24 +331,33 @@ def test_many_threads_give_the_same_numbers():
 
 
 def test_large_arrays_release_the_gil():
-    d = np.full(400_000, 2.75)
-    span, done = [], threading.Event()
+    def run(n):
+        d = np.full(n, 2.75)
+        span, done = [], threading.Event()
 
-    def call():
-        span.append(time.perf_counter())
-        hv.pressure("NaCl", 25, "200", d)
-        span.append(time.perf_counter())
-        done.set()
+        def call():
+            span.append(time.perf_counter())
+            hv.pressure("NaCl", 25, "200", d)
+            span.append(time.perf_counter())
+            done.set()
 
-    # This thread notes the time about every millisecond while the call runs.
-    ticks = []
-    th = threading.Thread(target=call)
-    th.start()
-    while not done.is_set():
-        now = time.perf_counter()
-        if not ticks or now - ticks[-1] > 1e-3:
-            ticks.append(now)
-    th.join()
+        # This thread notes the time about every millisecond while the call runs.
+        ticks = []
+        th = threading.Thread(target=call)
+        th.start()
+        while not done.is_set():
+            now = time.perf_counter()
+            if not ticks or now - ticks[-1] > 1e-3:
+                ticks.append(now)
+        th.join()
+        return span, ticks
+
+    # Long enough a call to watch, however fast the machine: twice the points until it is.
+    n = 400_000
+    span, ticks = run(n)
+    while span[1] - span[0] <= 0.1 and n < 12_800_000:
+        n *= 2
+        span, ticks = run(n)
     start, end = span
     assert end - start > 0.1
     # Holding the GIL, the call would have stopped this thread from its start to its end.
