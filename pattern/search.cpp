@@ -50,7 +50,9 @@ bool ShowsAShoulder(const Work& w, double x, double tol, double width)
     for (std::size_t i = std::max<std::size_t>(first, 1); i + 1 < n && w.x[i] <= x + tol; ++i) {
         if (!(m[i] > m[i - 1] && m[i] >= m[i + 1])) continue;
         double left = m[i], right = m[i];
-        for (std::size_t k = i; k > 0 && w.x[i] - w.x[k - 1] <= 3 * width && m[k - 1] <= m[i]; --k) left = std::min(left, m[k - 1]);
+        for (std::size_t k = i; k > 0 && w.x[i] - w.x[k - 1] <= 3 * width && m[k - 1] <= m[i]; --k) {
+            left = std::min(left, m[k - 1]);
+        }
         for (std::size_t k = i; k + 1 < n && w.x[k + 1] - w.x[i] <= 3 * width && m[k + 1] <= m[i]; ++k) {
             right = std::min(right, m[k + 1]);
         }
@@ -114,11 +116,10 @@ Lattice Score(double logA, const Scoring& s)
         for (const Expected& e : expected) {
             if (e.cand != none) widths.push_back(s.cands[e.cand].fwhm);
         }
-        const double mid = Median(widths);
-        width = mid;
+        width = Median(widths);
         for (Expected& e : expected) {
             if (e.cand == none) continue;
-            const double ratio = s.cands[e.cand].fwhm / mid;
+            const double ratio = s.cands[e.cand].fwhm / width;
             if (widths.size() >= 3 && (ratio > kWidthFactor || ratio < 1 / kWidthFactor)) e.cand = none;
         }
     }
