@@ -48,7 +48,7 @@ constexpr double kOkFom = 0.5;
 // are not the standard's.
 constexpr double kCoincidenceChance = 1e-3;
 constexpr double kCoincidenceRefused = 1e-2;
-constexpr double kCoincidenceRefusedGuided = 0.1;
+constexpr double kCoincidenceRefusedGuided = 0.05;
 constexpr double kIntensityRefused = 1e-3;
 // Widths of one lattice's peaks agree within this factor of their median.
 constexpr double kWidthFactor = 2.5;

@@ -276,7 +276,7 @@ using hv::pattern::detail::Coincidence;
 using hv::pattern::detail::IntensityAgreement;
 using hv::pattern::detail::Refused;
 
-// The verdict on a fitted result by its chances: luck refused from 1 %, or from 10 % near a
+// The verdict on a fitted result by its chances: luck refused from 1 %, or from 5 % near a
 // guess; a warning from 0.1 %; intensities refused below 0.1 % in a crowded pattern only.
 TEST(Coincidence, VerdictByChance)
 {
@@ -291,8 +291,8 @@ TEST(Coincidence, VerdictByChance)
         {"clean", 1e-5, 0.5, 30, false, hv::Status::Ok},
         {"luck a warning", 3e-3, 0.5, 30, false, hv::Status::Warning},
         {"luck refused", 0.02, 0.5, 30, false, hv::Status::Error},
-        {"near a guess a warning", 0.05, 0.5, 30, true, hv::Status::Warning},
-        {"near a guess refused", 0.2, 0.5, 30, true, hv::Status::Error},
+        {"near a guess a warning", 0.04, 0.5, 30, true, hv::Status::Warning},
+        {"near a guess refused", 0.06, 0.5, 30, true, hv::Status::Error},
         {"intensities off in a crowd", 1e-5, 1e-4, 30, false, hv::Status::Error},
         {"intensities off alone: a warning", 1e-5, 1e-4, 10, false, hv::Status::Warning},
     };
