@@ -301,8 +301,9 @@ void Refuse(Outcome& o, std::string message)
 bool Crowded(const Coincidence& search) { return search.peaks >= 2 * search.matched + 3; }
 
 bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck, const Coincidence& search,
-             const IntensityAgreement& agreement, bool guided)
+             const IntensityAgreement& agreement, const Options& options)
 {
+    const bool guided = Guided(options);
     const std::string name(standardName);
     const auto rough = [](double v) {
         char buffer[32];
@@ -333,7 +334,7 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
     if (!(luck.chance < (guided ? kCoincidenceRefusedGuided : kCoincidenceRefused))) {
         Refuse(o, "no " + name + " pattern to trust: its " + counts +
                       " sit as closely as a lattice of the searched range would by chance (~" + rough(luck.chance) + ")" +
-                      (guided ? "" : "; a pressure guess near the truth (--pressure-guess) narrows the search"));
+                      (guided ? "" : "; a pressure guess near the truth (" + options.names.pressureGuess + ") narrows the search"));
         return true;
     }
     if (!(luck.chance < kCoincidenceChance)) {

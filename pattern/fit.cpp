@@ -376,7 +376,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         const auto [luck, search] = ChancesOf(cands, dMin, dMax, range.search, inRange, o, lattice.matched, searches,
                                               intensityLuck);
         const bool guided = Guided(options);
-        if (Refused(o, standard.name, luck, search, agreement, guided)) {
+        if (Refused(o, standard.name, luck, search, agreement, options)) {
             refused = true;
             return o;
         }
@@ -421,7 +421,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             // it is a warning.
             if ((Crowded(search) || (!(agreement.chance >= kIntensityRefused) && rival.heightsBetter)) && !guided) {
                 Refuse(o, "no " + std::string(standard.name) + " pattern to trust: " + what +
-                              "; a pressure guess near the truth (--pressure-guess) takes them as " +
+                              "; a pressure guess near the truth (" + options.names.pressureGuess + ") takes them as " +
                               std::string(standard.name) + "'s");
                 refused = true;
                 return o;
@@ -473,7 +473,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
             AddNote(o.result,
                     "a_i drifts with position as a zero offset of " + Sig(trend.offset) + " +- " + Sig(trend.sigma) + " " +
                         std::string(XUnitName(o.unit)) + " would make it: a zero or detector distance error" +
-                        (options.zeroShift ? "" : " (--zero-shift refines the zero)"),
+                        (options.zeroShift ? "" : " (" + options.names.zeroShift + " refines the zero)"),
                     true);
         }
         const double p = static_cast<double>(o.result.pGpa);
@@ -521,7 +521,7 @@ Outcome FitPattern(const Pattern& pattern, const Options& options)
         }
         return Failed(std::move(o), "no " + std::string(standard.name) + " pattern at the positions as measured; it is there if x is off by about " +
                                         Rough(std::isfinite(shifted.zeroShift) ? shifted.zeroShift : found.lattice.zero) + " " +
-                                        std::string(XUnitName(o.unit)) + " (a zero error): refine it with --zero-shift");
+                                        std::string(XUnitName(o.unit)) + " (a zero error): refine it with " + options.names.zeroShift);
     }
     bool refused = false;
     Outcome best = fitAt(found.lattice, o, refused);

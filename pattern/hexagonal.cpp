@@ -390,7 +390,7 @@ Outcome FitHexagonal(const Pattern& pattern, const Options& options, const Work&
     // Every axial ratio of the grid was a search of its own.
     const int searches = steps + 1;
     const auto [luck, search] = ChancesOf(cands, dMin, dMax, range, inRange, o, found.lattice.matched, searches, intensityLuck);
-    if (Refused(o, name, luck, search, agreement, Guided(options))) {
+    if (Refused(o, name, luck, search, agreement, options)) {
         return o;
     }
     if (!leftOut.empty()) AddNote(o.result, "left out as outliers: " + Join(leftOut), true);

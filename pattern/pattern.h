@@ -72,6 +72,13 @@ struct Options {
     double xLo = kNone, xHi = kNone;     // fit only inside, in the pattern's x unit
     std::vector<Reflection> reflections; // fit only these; empty: every predicted one
     bool zeroShift = false;              // refine a constant offset of x with the lattice
+    // How the face that asks spells the options a message may suggest: the command's flags
+    // unless it says otherwise, so that a Python or page user is told what to type there.
+    struct Names {
+        std::string pressureGuess = "--pressure-guess";
+        std::string pressureRange = "--pressure-range";
+        std::string zeroShift = "--zero-shift";
+    } names;
 };
 
 // One predicted reflection and what its fit gave. Numbers NaN where there are none. One row

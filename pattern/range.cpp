@@ -46,6 +46,7 @@ Range RangeOf(const Standard& standard, const Options& options)
     const double a0 = static_cast<double>(standard.a0);
     std::string why;
     const float t = options.tCelsius;
+    r.search.guessName = options.names.pressureGuess;
     const bool guess = !std::isnan(options.pressureGuess);
     const bool range = !std::isnan(options.pressureLo) || !std::isnan(options.pressureHi);
     if (guess && range) {
@@ -119,7 +120,7 @@ Range RangeOf(const Standard& standard, const Options& options)
         if (LatticeAt(standard, t, end, a, why) && a > r.search.aLo) {
             r.search.aLo = a;
             r.limit = "searched up to " + Fixed(end, 1) + " GPa, past which " + std::string(standard.name) +
-                      " is another phase (--pressure-range searches further)";
+                      " is another phase (" + options.names.pressureRange + " searches further)";
         }
     }
     return r;

@@ -396,7 +396,7 @@ SearchResult Search(const std::vector<Candidate>& cands, const std::vector<Famil
         }
         // A guess already narrowed the search: say where it looked, not to give one.
         out.why += range.nearGuess ? "; searched only within max(2 GPa, 20 %) of the pressure guess"
-                                   : "; a pressure guess near the truth (--pressure-guess) may find it";
+                                   : "; a pressure guess near the truth (" + std::string(range.guessName) + ") may find it";
         return out;
     }
     // The others, best first: another lattice, not the best one found again at a hair's distance.

@@ -177,6 +177,7 @@ struct SearchRange {
     double aLo = kNone, aHi = kNone;
     int minMatched = kMinMatched;
     bool nearGuess = false;  // narrowed to a pressure guess's neighbourhood
+    std::string_view guessName = "--pressure-guess";  // how the asking face spells the option
 };
 
 // How a search that two lattices tie ends its message: what would tell them apart.
@@ -393,7 +394,7 @@ bool Guided(const Options& options);
 // search's matches (search). Guided (a pressure guess, or listed reflections: what the user
 // knows narrows the choice), luck is refused only from kCoincidenceRefusedGuided.
 bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck, const Coincidence& search,
-             const IntensityAgreement& agreement, bool guided);
+             const IntensityAgreement& agreement, const Options& options);
 
 // ---- The lattice of the fitted reflections ----
 

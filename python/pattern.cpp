@@ -256,6 +256,7 @@ PatternResult FitPattern(const std::string& standardName, const py::object& tC, 
     Range("x_range", xRange, o.xLo, o.xHi);
     o.reflections = ReflectionsArg(reflections, *standard);
     o.zeroShift = zeroShift;
+    o.names = {"pressure_guess", "pressure_range", "zero_shift=True"};  // hints in messages, as Python writes them
 
     hv::pattern::Pattern p;
     p.x = Vector("x", x);

@@ -310,7 +310,9 @@ TEST(Coincidence, VerdictByChance)
         search.matched = luck.matched = 5;
         IntensityAgreement agreement;
         agreement.chance = c.intensities;
-        const bool refused = Refused(o, "NaCl", luck, search, agreement, c.guided);
+        hv::pattern::Options options;
+        if (c.guided) options.pressureGuess = 5;
+        const bool refused = Refused(o, "NaCl", luck, search, agreement, options);
         EXPECT_EQ(refused, c.status == hv::Status::Error) << c.what;
         EXPECT_EQ(o.result.status, c.status) << c.what << ": " << o.result.message;
         EXPECT_EQ(std::isnan(o.result.pGpa), refused) << c.what;

@@ -447,6 +447,7 @@
       standard: $('pat-standard').value, temperature: plain($('pat-t').value), sigma_t: plain($('pat-sigma-t').value),
       x_unit: $('pat-unit').value, wavelength: plain($('pat-wavelength').value), energy: plain($('pat-energy').value),
       two_theta_fixed: plain($('pat-fixed').value), pressure_guess: plain($('pat-guess').value),
+      pressure_lo: plain($('pat-range-lo').value), pressure_hi: plain($('pat-range-hi').value),
       zero_shift: $('pat-zero').checked ? '1' : '',
     };
   }

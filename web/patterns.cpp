@@ -82,6 +82,10 @@ std::string ReadOptions(val fields, hp::Options& o, std::string& standardText, s
     const auto range = [&](const char* lo, const char* hi, const char* name, double& l, double& h) {
         const std::string a = Text(fields, lo), b = Text(fields, hi);
         if (a.empty() && b.empty()) return true;
+        if (a.empty() || b.empty()) {
+            why = std::string(name) + ": give both ends, the lower and the higher";
+            return false;
+        }
         if (!number(a, name, l) || !number(b, name, h)) return false;
         if (!(l < h)) {
             why = std::string(name) + " must be (lo, hi) with lo below hi";
@@ -90,6 +94,7 @@ std::string ReadOptions(val fields, hp::Options& o, std::string& standardText, s
         return true;
     };
     if (!range("pressure_lo", "pressure_hi", "pressure_range", o.pressureLo, o.pressureHi)) return why;
+    if (!guess.empty() && std::isfinite(o.pressureLo)) return "give a pressure guess or a pressure range, not both";
     if (!range("x_lo", "x_hi", "x_range", o.xLo, o.xHi)) return why;
     std::string list = Text(fields, "reflections");
     for (std::size_t from = 0; !list.empty() && from <= list.size();) {
@@ -172,6 +177,8 @@ val FitPatternFile(const std::string& name, const std::string& bytes, val fields
         e.set("error", why);
         return e;
     }
+    // Hints in the rows name the page's own fields.
+    o.names = {"the Pressure guess field", "the Pressure range", "the zero-shift box"};
     const hp::ReadOutcome read = hp::ReadText(bytes, name);
     hp::Outcome out;
     if (read.ok) {
@@ -201,6 +208,7 @@ val FitPatternArrays(const std::vector<double>& x, const std::vector<double>& in
     hp::Options o;
     std::string standardText, tText;
     std::string why = ReadOptions(fields, o, standardText, tText);
+    o.names = {"pressure_guess", "pressure_range", "zero_shift: true"};  // as scripts write them
     if (why.empty() && x.size() != intensity.size()) why = "x and intensity must have the same length";
     if (why.empty() && !sigma.empty() && sigma.size() != x.size()) why = "sigma must have the length of x";
     if (!why.empty()) {

@@ -95,11 +95,13 @@ function difference(a, b) {
 }
 // The shifted file's a_i trend and refined offset pass through cos and a difference of sums
 // that magnifies its last bit, even with the generic functions, and gold's scale through the
-// page's own exp and pow: text equal, numbers within 1e-9 relative.
+// page's own exp and pow: text equal, numbers within 1e-9 relative. A hint names the page's
+// field where the command names its flag.
+const asCommand = (t) => t.replaceAll('the zero-shift box', '--zero-shift');
 for (const [what, page, native] of [['gold rows', rowHead + '\n' + gold.row, goldNative.rows],
   ['zero-shift rows', rowHead + '\n' + shifted.row, shiftedNative.rows],
   ['zero-shift peaks', peakHead + '\n' + shifted.peaks_csv, shiftedNative.peaks],
-  ['unshifted rows', rowHead + '\n' + unshifted.row, unshiftedNative.rows]]) {
+  ['unshifted rows', rowHead + '\n' + asCommand(unshifted.row), unshiftedNative.rows]]) {
   const worst = difference(page, native);
   console.log(`${what}: largest relative difference ${worst.toExponential(1)}`);
   if (!(worst <= 1e-9)) ++failures;
@@ -142,6 +144,7 @@ try {
   assert.ok(Math.abs(shifted.zero_shift - 0.15) < 3 * shifted.sigma_zero_shift + 1e-3, `${shifted.zero_shift}`);
   assert.ok(Math.abs(shifted.p_gpa - 5) < 0.05, `${shifted.p_gpa} with the zero shift`);
   assert.ok(Number.isNaN(unshifted.zero_shift));
+  assert.match(unshifted.message, /a zero or detector distance error \(the zero-shift box refines the zero\)/);
   const columns = rowHead.split(',');
   // A CSV line's fields; a quoted message may hold commas.
   const csvFields = (line) => {
@@ -183,6 +186,18 @@ try {
   assert.match(ed.message, /x was taken as 2-theta in degrees, since no x unit was given, though the file's header names energy; if x is energy in keV, say x axis "energy \(keV\)"$/);
   const said = M.fitPatternFile('ed.xy', spectrum, { standard: 'NaCl', temperature: '25', two_theta_fixed: '9', x_unit: 'kev' });
   assert.doesNotMatch(said.message, /taken as 2-theta/);
+
+  // Hints name what the reader can set: the page's fields in its rows, the keywords in a script's.
+  const flatX = Array.from({ length: 500 }, (_, k) => 4 + k * 0.01);
+  const flatText = '# 2th_deg I\n' + flatX.map((x) => `${x} 200\n`).join('');
+  const onPage = M.fitPatternFile('flat.xy', flatText, fields).message;
+  assert.match(onPage, /\(the Pressure guess field\) may find it; .* \(the Pressure range searches further\)$/);
+  const inScript = hv.pattern('NaCl', 25, flatX, flatX.map(() => 200), { wavelength: 0.4133 }).message;
+  assert.match(inScript, /\(pressure_guess\) may find it; .* \(pressure_range searches further\)$/);
+  assert.doesNotMatch(onPage + inScript, /--/);
+  for (const [lo, hi, why] of [['2', '', /give both ends/], ['', '9', /give both ends/], ['2', '9', /not both/]]) {
+    assert.match(M.fitPatternFile('flat.xy', flatText, { ...fields, pressure_guess: '5', pressure_lo: lo, pressure_hi: hi }).error, why);
+  }
 } catch (e) {
   ++failures;
   console.error(e.message);
