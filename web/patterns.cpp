@@ -93,9 +93,9 @@ std::string ReadOptions(val fields, hp::Options& o, std::string& standardText, s
         }
         return true;
     };
-    if (!range("pressure_lo", "pressure_hi", "pressure_range", o.pressureLo, o.pressureHi)) return why;
+    if (!range("pressure_lo", "pressure_hi", "pressure range", o.pressureLo, o.pressureHi)) return why;
     if (!guess.empty() && std::isfinite(o.pressureLo)) return "give a pressure guess or a pressure range, not both";
-    if (!range("x_lo", "x_hi", "x_range", o.xLo, o.xHi)) return why;
+    if (!range("x_lo", "x_hi", "x range", o.xLo, o.xHi)) return why;
     std::string list = Text(fields, "reflections");
     for (std::size_t from = 0; !list.empty() && from <= list.size();) {
         const std::size_t comma = std::min(list.find(',', from), list.size());

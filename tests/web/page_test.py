@@ -441,6 +441,19 @@ class Page(unittest.TestCase):
         row = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, "#pat-table tbody td")]
         self.assertEqual(row[7], "ok")
         self.assertLess(abs(float(row[2]) - 5), 0.02, row)
+        # A pressure range typed on the page: both ends, and not beside a guess.
+        self.el("pat-range-lo").send_keys("3")
+        self.el("pat-go").click()
+        WebDriverWait(self.d, 60).until(lambda d: "give both ends" in self.text("pat-error"))
+        self.el("pat-range-hi").send_keys("7")
+        self.el("pat-go").click()
+        WebDriverWait(self.d, 120).until(lambda d: "1 file," in self.text("pat-summary"))
+        row = [c.text for c in self.d.find_elements(By.CSS_SELECTOR, "#pat-table tbody td")]
+        self.assertEqual(row[7], "ok")
+        self.assertLess(abs(float(row[2]) - 5), 0.02, row)
+        self.el("pat-guess").send_keys("5")
+        self.el("pat-go").click()
+        WebDriverWait(self.d, 60).until(lambda d: "not both" in self.text("pat-error"))
         self.no_errors_logged()
 
     def test_12_equation_of_state(self):
