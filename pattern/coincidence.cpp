@@ -347,7 +347,8 @@ bool Refused(Outcome& o, std::string_view standardName, const Coincidence& luck,
         AddNote(o.result,
                 "a crowded pattern: " + std::to_string(search.peaks) + " peaks, of which a lattice of the searched range would "
                     "match " + std::to_string(search.matched) + " of " + std::to_string(search.predicted) +
-                    " reflections with a chance of ~" + rough(search.chance),
+                    " reflections with a chance of ~" + rough(search.chance) + ", and as closely as they sit with a chance of ~" +
+                    rough(luck.chance),
                 true);
     }
     return false;

@@ -282,19 +282,23 @@ TEST(Coincidence, VerdictByChance)
 {
     struct Case {
         const char* what;
-        double luck, intensities;
+        double luck, search, intensities;
         int peaks;  // in the pattern; 5 matched
         bool guided;
         hv::Status status;
+        const char* says;  // in the message
     };
     const Case cases[] = {
-        {"clean", 1e-5, 0.5, 30, false, hv::Status::Ok},
-        {"luck a warning", 3e-3, 0.5, 30, false, hv::Status::Warning},
-        {"luck refused", 0.02, 0.5, 30, false, hv::Status::Error},
-        {"near a guess a warning", 0.04, 0.5, 30, true, hv::Status::Warning},
-        {"near a guess refused", 0.06, 0.5, 30, true, hv::Status::Error},
-        {"intensities off in a crowd", 1e-5, 1e-4, 30, false, hv::Status::Error},
-        {"intensities off alone: a warning", 1e-5, 1e-4, 10, false, hv::Status::Warning},
+        {"clean", 1e-5, 1e-6, 0.5, 30, false, hv::Status::Ok, ""},
+        {"luck a warning", 3e-3, 1e-6, 0.5, 30, false, hv::Status::Warning, "as closely with a chance of ~0.003"},
+        {"luck refused", 0.02, 1e-6, 0.5, 30, false, hv::Status::Error, "by chance (~0.02); a pressure guess"},
+        // The count alone is likely by luck, the places are not: a warning that says both.
+        {"the count a warning", 1e-5, 0.5, 0.5, 30, false, hv::Status::Warning,
+         "would match 5 of 8 reflections with a chance of ~0.5, and as closely as they sit with a chance of ~1e-05"},
+        {"near a guess a warning", 0.04, 1e-6, 0.5, 30, true, hv::Status::Warning, "range searched near the guess"},
+        {"near a guess refused", 0.06, 1e-6, 0.5, 30, true, hv::Status::Error, "by chance (~0.06)"},
+        {"intensities off in a crowd", 1e-5, 1e-6, 1e-4, 30, false, hv::Status::Error, "not NaCl's, even with texture"},
+        {"intensities off alone: a warning", 1e-5, 1e-6, 1e-4, 10, false, hv::Status::Warning, "not NaCl's, even with texture"},
     };
     for (const Case& c : cases) {
         Outcome o;
@@ -305,9 +309,10 @@ TEST(Coincidence, VerdictByChance)
         o.fom = 0.9;
         Coincidence luck, search;
         luck.chance = c.luck;
-        search.chance = 1e-6;
+        search.chance = c.search;
         search.peaks = luck.peaks = c.peaks;
         search.matched = luck.matched = 5;
+        search.predicted = luck.predicted = 8;
         IntensityAgreement agreement;
         agreement.chance = c.intensities;
         hv::pattern::Options options;
@@ -315,6 +320,7 @@ TEST(Coincidence, VerdictByChance)
         const bool refused = Refused(o, "NaCl", luck, search, agreement, options);
         EXPECT_EQ(refused, c.status == hv::Status::Error) << c.what;
         EXPECT_EQ(o.result.status, c.status) << c.what << ": " << o.result.message;
+        EXPECT_NE(o.result.message.find(c.says), std::string::npos) << c.what << ": " << o.result.message;
         EXPECT_EQ(std::isnan(o.result.pGpa), refused) << c.what;
         // A refused lattice uses nothing and explains nothing.
         EXPECT_EQ(o.peaks[0].used, !refused) << c.what;
