@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -233,18 +234,32 @@ Lattice Score(double logA, const Scoring& s)
     std::sort(strong.begin(), strong.end(), [](const Expected* a, const Expected* b) { return a->intensity > b->intensity; });
     if (strong.size() > static_cast<std::size_t>(kStrongest)) strong.resize(kStrongest);
     std::vector<std::string> absent;
+    // Whether each is among the strongest the structure makes in range at all, hidden or not:
+    // where taller peaks hide those, the ones that must show are weaker and are named so.
+    std::vector<double> intensities;
+    for (const Expected& e : expected) intensities.push_back(e.intensity);
+    std::sort(intensities.begin(), intensities.end(), std::greater<>());
+    const double leastOfStrongest =
+        intensities.empty() ? 0 : intensities[std::min(intensities.size(), static_cast<std::size_t>(kStrongest)) - 1];
+    bool amongStrongest = true;
     for (const Expected* e : strong) {
         if (e->cand != none) continue;
+        // So weak a reflection's modelled strength (KCl-B2's 100) is no evidence when it is absent.
+        if (e->intensity < kModelledFloor / 100 * intensities.front()) continue;
         if (width > 0 && ShowsAShoulder(s.w, e->x, 0.35 * width + s.w.step, width)) continue;
         const double predicted = scale * e->intensity / s.w.Noise(e->x);
         if (predicted >= kMustSeeFactor * kClearSigma || !std::isfinite(predicted)) {
             l.absent.push_back(e->family);
             absent.push_back(HklText(s.families[e->family].hkl));
+            amongStrongest = amongStrongest && e->intensity >= leastOfStrongest;
         }
     }
     if (!absent.empty()) {
-        l.reason = Listed(absent) + (absent.size() == 1 ? ", one of its strongest reflections, is absent"
-                                                        : ", its strongest reflections, are absent");
+        const bool one = absent.size() == 1;
+        l.reason = Listed(absent) +
+                   (amongStrongest ? (one ? ", one of its strongest reflections, is absent" : ", its strongest reflections, are absent")
+                                   : (one ? ", the strongest of its reflections that no taller peak hides, is absent"
+                                          : ", the strongest of its reflections that no taller peak hides, are absent"));
         l.score -= static_cast<double>(absent.size());
         return l;
     }
