@@ -447,24 +447,32 @@ TEST(DacRecognition, NoneOfTheStrongestUsedIsNoPattern)
     EXPECT_NE(out.result.message.find("none of its strongest reflections"), std::string::npos) << out.result.message;
 }
 
+// A generated pattern whose fit must be refused, and the words its reason must hold.
+struct RefusedCase {
+    const char* standard;
+    int seed;
+    bool positive, nearGuess;
+    const char* why;
+};
+
+void ExpectRefused(const RefusedCase& c)
+{
+    const hv::pattern::Outcome out = FitOne(c.standard, static_cast<uint64_t>(c.seed), c.positive, c.nearGuess).out;
+    EXPECT_EQ(out.result.status, hv::Status::Error) << c.standard << " " << c.seed << ": " << out.result.message;
+    EXPECT_NE(out.result.message.find(c.why), std::string::npos) << out.result.message;
+}
+
 // Near a guess, another plain lattice on the used peaks, whose heights or whose absent places
 // of the standard's (absent even at a quarter of their height) speak for it: both gave a
 // wrong pressure as a warning.
 TEST(DacRecognition, EvidenceForAnotherLatticeRefusesEvenNearAGuess)
 {
-    const struct {
-        const char* standard;
-        int seed;
-        bool positive;
-        const char* why;
-    } cases[] = {
-        {"MgO:Speziale2001", 248, true, "which their heights and MgO:Speziale2001's own weaker reflections speak for"},
-        {"Au:Fei2007", 30, false, "own 111 is absent, and would stand clear"},
-    };
-    for (const auto& c : cases) {
-        const hv::pattern::Outcome out = FitOne(c.standard, static_cast<uint64_t>(c.seed), c.positive, true).out;
-        EXPECT_EQ(out.result.status, hv::Status::Error) << c.standard << ": " << out.result.message;
-        EXPECT_NE(out.result.message.find(c.why), std::string::npos) << out.result.message;
+    for (const RefusedCase& c : {
+             RefusedCase{"MgO:Speziale2001", 248, true, true,
+                         "which their heights and MgO:Speziale2001's own weaker reflections speak for"},
+             RefusedCase{"Au:Fei2007", 30, false, true, "own 111 is absent, and would stand clear"},
+         }) {
+        ExpectRefused(c);
     }
 }
 
@@ -486,20 +494,14 @@ TEST(DacRecognition, AReflectionOnATallerPeaksFlankIsNotAbsent)
 // so weak a reflection is no evidence, and the lattice's intensities refuse it instead.
 TEST(DacRecognition, AnAbsentReflectionIsCalledStrongestOnlyWhereItIs)
 {
-    const struct {
-        const char* standard;
-        int seed;
-        bool positive, nearGuess;
-        const char* why;
-    } cases[] = {
-        {"NaCl", 2, false, false, "no NaCl pattern: 200 and 222, its strongest reflections, are absent"},
-        {"NaCl", 160, false, false, "no NaCl pattern: 222, the strongest of its reflections that no taller peak hides, is absent"},
-        {"KCl-B2:Tateno2019", 38, true, true, "the fitted intensities are not KCl-B2:Tateno2019's, even with texture"},
-    };
-    for (const auto& c : cases) {
-        const hv::pattern::Outcome out = FitOne(c.standard, static_cast<uint64_t>(c.seed), c.positive, c.nearGuess).out;
-        EXPECT_EQ(out.result.status, hv::Status::Error) << c.standard << " " << c.seed;
-        EXPECT_NE(out.result.message.find(c.why), std::string::npos) << out.result.message;
+    for (const RefusedCase& c : {
+             RefusedCase{"NaCl", 2, false, false, "no NaCl pattern: 200 and 222, its strongest reflections, are absent"},
+             RefusedCase{"NaCl", 160, false, false,
+                         "no NaCl pattern: 222, the strongest of its reflections that no taller peak hides, is absent"},
+             RefusedCase{"KCl-B2:Tateno2019", 38, true, true,
+                         "the fitted intensities are not KCl-B2:Tateno2019's, even with texture"},
+         }) {
+        ExpectRefused(c);
     }
 }
 
